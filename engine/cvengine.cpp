@@ -1,0 +1,2 @@
+// Anchors the cvengine library; the modules are linked in as its dependencies.
+#include "cvengine.h"

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the tree into build/<flavour>:
+#   release  the program, tools, tests and benchmarks
+#   asan     the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz     the libFuzzer targets (clang)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour=${1:-release}
+jobs=${CV_JOBS:-$(nproc)}
+case "$flavour" in
+  release) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)    args=(-DCMAKE_BUILD_TYPE=Debug -DCV_SANITIZE=ON -DCV_BUILD_BENCH=OFF) ;;
+  fuzz)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCV_FUZZ=ON -DBUILD_TESTING=OFF
+                 -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S . -B "build/$flavour" -G Ninja "${args[@]}" >/dev/null
+cmake --build "build/$flavour" -j "$jobs"
