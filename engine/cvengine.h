@@ -2,3 +2,9 @@
 #pragma once
 
 #include "Support/cvsupport.h"
+#include "Math/cvmath.h"
+#include "VFile/cvvfile.h"
+#include "Bitmap/cvbitmap.h"
+#include "Actor/cvactor.h"
+#include "Engine/cvengcore.h"
+#include "World/cvworld.h"

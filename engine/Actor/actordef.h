@@ -1,0 +1,2 @@
+// Actor definitions, actor files and actor instances.
+#pragma once

@@ -1,0 +1,2 @@
+// Module anchor: keeps the library non-empty.
+#include "Actor/cvactor.h"

@@ -1,0 +1,2 @@
+// Bodies: mesh, bones and materials, and the body file.
+#pragma once

@@ -1,0 +1,2 @@
+// Poses: joint hierarchies posed from motions.
+#pragma once

@@ -1,0 +1,2 @@
+// Actor instance operations, body instances and puppets.
+#pragma once

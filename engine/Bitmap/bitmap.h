@@ -1,0 +1,2 @@
+// Pixel formats, bitmaps, palettes, locks, conversion, mips, gamma and the driver copy.
+#pragma once

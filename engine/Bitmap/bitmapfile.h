@@ -1,0 +1,2 @@
+// Engine bitmap files ("CvBm") and Windows bitmap input.
+#pragma once

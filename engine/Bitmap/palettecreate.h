@@ -1,0 +1,2 @@
+// Building 256-colour palettes for true-colour images and the nearest-colour lookup.
+#pragma once

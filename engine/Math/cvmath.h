@@ -1,0 +1,2 @@
+// Math: vectors, transforms, quaternions and boxes.
+#pragma once

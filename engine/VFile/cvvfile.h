@@ -1,0 +1,2 @@
+// VFile: one file interface over disk files, memory blocks and archives.
+#pragma once

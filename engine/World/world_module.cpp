@@ -1,0 +1,2 @@
+// Module anchor: keeps the library non-empty until the module has sources.
+#include "World/cvworld.h"
