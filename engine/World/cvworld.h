@@ -69,17 +69,18 @@ typedef struct cvWorld_PolyVertex {
 
 // Types of user polygons.
 enum : int32_t {
-  CV_WORLD_POLY_LINE = 0,     // vertices joined by lines (bounding boxes): drawn as thin quads
-  CV_WORLD_POLY_FACE = 1,     // a convex polygon of 3 or more vertices
-  CV_WORLD_POLY_TEXTURED_POINT = 2,  // one vertex: a screen-facing square of size Scale
-                                     // (coronas, sprites)
+  CV_WORLD_POLY_GOURAUD = 0,   // a convex polygon of 3 or more vertices in vertex colours
+  CV_WORLD_POLY_TEXTURED = 1,  // the same textured with the bitmap (modulated by the colours)
+  CV_WORLD_POLY_TEXTURED_POINT = 2,  // one vertex: a screen-facing square centred on it,
+                                     // bitmap width x Scale world units wide (coronas, sprites)
 };
 
 // Flags of user polygons.
 enum : uint32_t {
-  CV_WORLD_POLYFLAG_BLEND = 1,     // blend by alpha
-  CV_WORLD_POLYFLAG_NO_ZTEST = 2,  // drawn over everything
-  CV_WORLD_POLYFLAG_ADDITIVE = 4,  // added to the frame
+  CV_WORLD_POLYFLAG_BLEND = 1,     // blend by the vertex alpha (and the texels' alpha)
+  CV_WORLD_POLYFLAG_NO_ZWRITE = 2, // hides nothing drawn after it
+  CV_WORLD_POLYFLAG_NO_ZTEST = 4,  // drawn over everything
+  CV_WORLD_POLYFLAG_ADDITIVE = 8,  // added to the frame
 };
 
 // The six rendering counters shown by the engine's statistics.
