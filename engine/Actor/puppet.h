@@ -10,9 +10,8 @@
 
 #include <cstdint>
 
-typedef struct cvVec3d cvVec3d;
-typedef struct cvXForm3d cvXForm3d;
-typedef struct cvExtBox cvExtBox;
+#include "Math/cvmath.h"
+
 typedef struct cvVFile cvVFile;
 typedef struct cvBitmap cvBitmap;
 typedef struct cvBody cvBody;
@@ -26,8 +25,71 @@ typedef struct cvWorld cvWorld;
 typedef struct cvFrustum cvFrustum;
 
 typedef struct cvBodyInst cvBodyInst;
-typedef struct cvBodyInst_Geometry cvBodyInst_Geometry;
-typedef struct cvPuppet cvPuppet;
+
+// A posed vertex: position (after the bone transform and scale), texture
+// coordinates and bone.
+typedef struct cvBodyInst_Vertex {
+  cvVec3d Position;
+  float U, V;
+  int32_t BoneIndex;
+} cvBodyInst_Vertex;
+
+// A face of the chosen level: 0, MaterialIndex, then per corner its vertex
+// index and its normal index.
+typedef struct cvBodyInst_Face {
+  uint16_t Reserved;
+  uint16_t MaterialIndex;
+  uint16_t Corner[3][2];
+} cvBodyInst_Face;
+
+// What a body instance hands to its puppet each frame.
+typedef struct cvBodyInst_Geometry {
+  uint16_t VertexCount;
+  cvBodyInst_Vertex* Vertices;
+  uint16_t NormalCount;
+  cvVec3d* Normals;  // rotated by their bones' world transforms
+  uint16_t FaceCount;
+  cvBodyInst_Face* Faces;
+  cvVec3d Max;  // bounds of the transformed vertices
+  cvVec3d Min;
+} cvBodyInst_Geometry;
+
+typedef struct cvBodyInst {
+  const cvBody* Body;
+  cvBodyInst_Geometry Geometry;
+  int32_t FaceBufferSize;  // bytes held for Geometry.Faces
+  int32_t LastLevel;       // level whose faces are in Faces; -1 at first
+  int32_t LastFaceCount;   // face count the buffer was made for
+  int32_t FaceRebuilds;    // diagnostic: how often Faces was rebuilt
+} cvBodyInst;
+
+// An instance's copy of a body material.
+typedef struct cvPuppet_Material {
+  float Red, Green, Blue;  // 0 ... 255
+  int32_t HasBitmap;
+  cvBitmap* Bitmap;        // the puppet's own reference, registered with the world
+  int32_t DrawWord[2];     // scratch space of the drawing step
+} cvPuppet_Material;
+
+typedef struct cvPuppet {
+  cvVFile* FileSystem;  // the definition's, stored unchanged
+  cvBodyInst* BodyInst;
+  int32_t MaterialCount;
+  cvPuppet_Material* Materials;
+  int32_t MaxLights;        // dynamic lights used; 0 or less: none
+  int32_t LightBone;        // joint whose position is the lighting reference; -1 the root
+  cvVec3d FillDirection;    // unit vector
+  float FillColour[3];      // 0 ... 1
+  int32_t FillOn;
+  float AmbientColour[3];   // 0 ... 1
+  int32_t FloorAmbient;     // take the ambient light from the surface below
+  int32_t PerBoneLighting;  // light each bone from its own position
+  int32_t ShadowOn;
+  float ShadowScale;
+  cvBitmap* ShadowBitmap;
+  int32_t ShadowBone;
+  cvWorld* World;           // where the material bitmaps are registered
+} cvPuppet;
 
 // --- Instance operations ----------------------------------------------------
 // Bone names: null means the instance's root transform; an unknown name

@@ -10,10 +10,8 @@
 #include <cstdint>
 
 #include "Engine/cvdriver.h"
+#include "Math/cvmath.h"
 
-typedef struct cvVec3d cvVec3d;
-typedef struct cvXForm3d cvXForm3d;
-typedef struct cvExtBox cvExtBox;
 typedef struct cvVFile cvVFile;
 typedef struct cvBitmap cvBitmap;
 typedef struct cvActor cvActor;
@@ -92,10 +90,24 @@ typedef struct cvWorld_RenderCounters {
 
 // A view frustum as world-space planes: a point P is inside plane i when
 // Normal[i] . P >= Dist[i] (normals point into the visible volume).
-typedef struct cvFrustum cvFrustum;
+typedef struct cvFrustum {
+  int32_t PlaneCount;
+  cvVec3d Normal[CV_WORLD_MAX_FRUSTUM_PLANES];
+  float Dist[CV_WORLD_MAX_FRUSTUM_PLANES];
+} cvFrustum;
 
-// Result of cvWorld_Collision (defined with the math types below).
-typedef struct cvWorld_CollisionResult cvWorld_CollisionResult;
+// Builds the world-space frustum of a camera (left, right, top, bottom and
+// near planes) from its current transform and view angles.
+int cvFrustum_SetFromCamera(cvFrustum* Frustum, const cvCamera* Camera);
+
+// Result of cvWorld_Collision: the nearest hit of the move.
+typedef struct cvWorld_CollisionResult {
+  cvVec3d Impact;       // where the moving point (or box origin) stops
+  float Ratio;          // 0..1: how far along Front -> Back the hit lies
+  cvVec3d PlaneNormal;  // normal of the surface hit, pointing back at the mover
+  float PlaneDist;      // plane: {P : P . PlaneNormal = PlaneDist}
+  cvActor* Actor;       // the actor hit (null for level geometry)
+} cvWorld_CollisionResult;
 
 // Asked for every actor that would be hit; return 0 to ignore the actor.
 typedef int (*cvWorld_CollisionCB)(cvWorld* World, cvActor* Actor, void* Context);
