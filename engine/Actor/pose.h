@@ -99,13 +99,13 @@ int cvPose_MatchesMotion(const cvPose* Pose, const cvMotion* Motion);
 // Sets the joints from the motion at Time (Motion may be null: only the root
 // is placed). RootTransform (may be null) places the root of a pose that does
 // not hang from another.
-int cvPose_SetMotion(cvPose* Pose, cvMotion* Motion, float Time, const cvXForm3d* RootTransform);
+int cvPose_SetMotion(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* RootTransform);
 // As cvPose_SetMotion, but only JointIndex and its ancestors.
-int cvPose_SetMotionForJoint(cvPose* Pose, cvMotion* Motion, float Time,
+int cvPose_SetMotionForJoint(cvPose* Pose, const cvMotion* Motion, float Time,
                              const cvXForm3d* RootTransform, int32_t JointIndex);
 // Mixes the motion in with weight Amount (BlendingType 1: the smooth weight
 // 3a^2 - 2a^3).
-int cvPose_BlendMotion(cvPose* Pose, cvMotion* Motion, float Time, const cvXForm3d* RootTransform,
+int cvPose_BlendMotion(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* RootTransform,
                        float Amount, int32_t BlendingType);
 // The weight cvPose_BlendMotion uses for Amount.
 float cvPose_BlendWeight(float Amount, int32_t BlendingType);
@@ -114,4 +114,4 @@ float cvPose_BlendWeight(float Amount, int32_t BlendingType);
 int cvPose_SetCovered(cvPose* Pose, int32_t Value);
 // Counts the joints Motion animates whose Covered flag is clear. When
 // KeepUncovered is 0 (a full-weight cue) those joints become covered.
-int32_t cvPose_CountUncovered(cvPose* Pose, cvMotion* Motion, int32_t KeepUncovered);
+int32_t cvPose_CountUncovered(cvPose* Pose, const cvMotion* Motion, int32_t KeepUncovered);
