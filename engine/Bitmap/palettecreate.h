@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 
+extern "C" {
+
 struct cvBitmap;
 struct cvBitmap_Info;
 struct cvBitmap_Palette;
@@ -101,3 +103,5 @@ void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup);
 // ---------------------------------------------------------------------------
 int cvBitmap_PalettePools_Create(void);
 void cvBitmap_PalettePools_Free(void);
+
+}  // extern "C"

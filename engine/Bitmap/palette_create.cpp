@@ -1,0 +1,511 @@
+// Palette builders: the octree quantisers "createPalFast" and "createPalGood",
+// the integer YUV transform of the good builder, the process-wide current
+// builder and the palette of an image or bitmap.
+//
+// Both builders insert every pixel once into an octree over the bits 7..0 of
+// three channels. The tree lives in one process-wide pool of index-linked
+// records that is reset before each build, so a build frees nothing per node;
+// builds are therefore not reentrant.
+#include <algorithm>
+#include <array>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "Bitmap/bitmap.h"
+#include "Bitmap/palette_pixels.h"
+#include "Bitmap/palette_pool.h"
+#include "Bitmap/palettecreate.h"
+#include "Support/cvsupport.h"
+
+namespace {
+
+// Links are index + 1 so that a zero-filled record has none.
+struct OctNode {
+  int32_t Child[8];  // by (red bit << 2 | green bit << 1 | blue bit)
+  int32_t Parent;
+  uint32_t Count;  // pixels passing through or ending here
+  int32_t NumChildren;
+  int32_t Color[3];
+  uint64_t Error;  // count x squared distance to the parent's colour + children's errors
+  int32_t Prev, Next;  // error-bucket links
+};
+
+cvpal::ChunkPool<OctNode> gNodes;
+
+using Triple = std::array<int32_t, 3>;
+
+int64_t Distance2(const int32_t* A, const int32_t* B) {
+  const int64_t d0 = A[0] - B[0], d1 = A[1] - B[1], d2 = A[2] - B[2];
+  return d0 * d0 + d1 * d1 + d2 * d2;
+}
+
+int32_t Clamp255(int32_t V) { return V < 0 ? 0 : (V > 255 ? 255 : V); }
+
+class Octree {
+ public:
+  bool Reset() {
+    gNodes.Reset();
+    distinct_ = 0;
+    return gNodes.New() == 0;
+  }
+
+  OctNode& operator[](int32_t Index) { return gNodes[Index]; }
+
+  bool Insert(int32_t C0, int32_t C1, int32_t C2) {
+    int32_t node = 0;
+    gNodes[0].Count++;
+    for (int32_t bit = 7; bit >= 0; --bit) {
+      const int32_t c = (((C0 >> bit) & 1) << 2) | (((C1 >> bit) & 1) << 1) | ((C2 >> bit) & 1);
+      int32_t child = gNodes[node].Child[c] - 1;
+      if (child < 0) {
+        child = gNodes.New();
+        if (child < 0) return false;
+        gNodes[child].Parent = node + 1;
+        gNodes[node].Child[c] = child + 1;
+        gNodes[node].NumChildren++;
+      }
+      node = child;
+      gNodes[node].Count++;
+    }
+    OctNode& leaf = gNodes[node];
+    if (leaf.Count == 1) {
+      ++distinct_;
+      leaf.Color[0] = C0, leaf.Color[1] = C1, leaf.Color[2] = C2;
+    }
+    return true;
+  }
+
+  int32_t Distinct() const { return distinct_; }
+
+ private:
+  int32_t distinct_ = 0;
+};
+
+// Sizes of a plain image checked for the builders.
+struct Image {
+  const uint8_t* Pixels;
+  int32_t Width, Height, StrideBytes;
+  cvpal::PixelReader Reader;
+};
+
+bool MakeImage(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
+               int32_t Format, Image* Out) {
+  if (!Out->Reader.Init(Format) || Width < 0 || Height < 0) return false;
+  uint64_t rowBytes = 0;
+  if (!cvSize_Mul((uint64_t)Width, (uint64_t)Out->Reader.BytesPerPixel(), &rowBytes)) return false;
+  if (Width > 0 && Height > 0 && (!Pixels || (uint64_t)StrideBytes < rowBytes)) return false;
+  Out->Pixels = static_cast<const uint8_t*>(Pixels);
+  Out->Width = Width, Out->Height = Height, Out->StrideBytes = StrideBytes;
+  return true;
+}
+
+// Inserts every pixel of the image once, optionally through the YUV transform.
+bool InsertPixels(Octree& Tree, const Image& Img, bool Yuv) {
+  const int32_t bpp = Img.Reader.BytesPerPixel();
+  for (int32_t y = 0; y < Img.Height; ++y) {
+    const uint8_t* p = Img.Pixels + (size_t)y * (size_t)Img.StrideBytes;
+    for (int32_t x = 0; x < Img.Width; ++x, p += bpp) {
+      int32_t c[3];
+      Img.Reader.Read(p, &c[0], &c[1], &c[2]);
+      if (Yuv) cvBitmap_RGBToYUV(c[0], c[1], c[2], &c[0], &c[1], &c[2]);
+      if (!Tree.Insert(c[0], c[1], c[2])) return false;
+    }
+  }
+  return true;
+}
+
+// Picks 256 colours from List in its order: a colour is taken when its squared
+// distance to every colour taken so far is at least D (the first always is);
+// D starts at 256 and halves after each walk that leaves the palette short.
+// At D = 0 every colour qualifies, so a short list repeats to fill 256.
+void ChooseColors(const std::vector<Triple>& List, const Triple& Fill, Triple* Out) {
+  if (List.empty()) {
+    std::fill(Out, Out + CV_PALETTE_ENTRIES, Fill);
+    return;
+  }
+  int32_t taken = 0;
+  int64_t limit = 256;
+  while (taken < CV_PALETTE_ENTRIES) {
+    for (const Triple& colour : List) {
+      if (taken == CV_PALETTE_ENTRIES) break;
+      bool ok = true;
+      if (limit > 0 && taken > 0) {
+        for (int32_t j = 0; j < taken; ++j) {
+          if (Distance2(colour.data(), Out[j].data()) < limit) {
+            ok = false;
+            break;
+          }
+        }
+      }
+      if (ok) Out[taken++] = colour;
+    }
+    if (limit > 0) limit >>= 1;
+  }
+}
+
+// Full-depth leaves whose count exceeds T, in tree order, skipping subtrees
+// whose count does not.
+void GatherFrequent(Octree& Tree, int32_t Node, int32_t Depth, uint32_t T,
+                    std::vector<int32_t>& Out) {
+  if (Tree[Node].Count <= T) return;
+  if (Depth == 8) {
+    Out.push_back(Node);
+    return;
+  }
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child >= 0) GatherFrequent(Tree, child, Depth + 1, T, Out);
+  }
+}
+
+void Average(Octree& Tree, int32_t Node) {
+  if (Tree[Node].NumChildren == 0) return;
+  uint64_t sum[3] = {0, 0, 0}, count = 0;
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child < 0) continue;
+    Average(Tree, child);
+    const OctNode& n = Tree[child];
+    for (int k = 0; k < 3; ++k) sum[k] += (uint64_t)n.Count * (uint64_t)n.Color[k];
+    count += n.Count;
+  }
+  if (count == 0) return;
+  for (int k = 0; k < 3; ++k) Tree[Node].Color[k] = (int32_t)(sum[k] / count);
+}
+
+uint64_t ComputeErrors(Octree& Tree, int32_t Node, const int32_t* ParentColor) {
+  uint64_t error = (uint64_t)Tree[Node].Count * (uint64_t)Distance2(Tree[Node].Color, ParentColor);
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child >= 0) error += ComputeErrors(Tree, child, Tree[Node].Color);
+  }
+  Tree[Node].Error = error;
+  return error;
+}
+
+// Removes children that stand for fewer than 2 pixels or add an error below 2
+// (their pixels stay with this node) and collapses chains of single children.
+void Prune(Octree& Tree, int32_t Node) {
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child < 0) continue;
+    if (Tree[child].Count < 2 || Tree[child].Error < 2) {
+      Tree[Node].Child[c] = 0;
+      Tree[Node].NumChildren--;
+      continue;
+    }
+    Prune(Tree, child);
+    if (Tree[child].NumChildren == 1) {
+      int32_t grandchild = -1;
+      for (int32_t g = 0; g < 8 && grandchild < 0; ++g) grandchild = Tree[child].Child[g] - 1;
+      Tree[grandchild].Error = Tree[child].Error;
+      Tree[grandchild].Parent = Node + 1;
+      Tree[Node].Child[c] = grandchild + 1;
+    }
+  }
+}
+
+void GatherLeaves(Octree& Tree, int32_t Node, std::vector<int32_t>& Out) {
+  if (Tree[Node].NumChildren == 0) {
+    Out.push_back(Node);
+    return;
+  }
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child >= 0) GatherLeaves(Tree, child, Out);
+  }
+}
+
+// The 1,024 error buckets of the good builder's reduction. Buckets 0..1022
+// are index-linked lists through the nodes' Prev/Next; the last bucket holds
+// every error of 1,023 and above in ascending order (equal errors in arrival
+// order, an error of exactly 1,023 at the front as in the lists below it).
+class ErrorBuckets {
+ public:
+  static constexpr int32_t kLists = 1023;
+
+  explicit ErrorBuckets(Octree& Tree) : tree_(Tree), head_(kLists, 0), tail_(kLists, 0) {}
+
+  void Put(int32_t Node) {
+    const uint64_t e = tree_[Node].Error;
+    if (e < (uint64_t)kLists) {
+      OctNode& n = tree_[Node];
+      const int32_t b = (int32_t)e;
+      n.Prev = 0;
+      n.Next = head_[b];
+      if (head_[b]) tree_[head_[b] - 1].Prev = Node + 1;
+      else tail_[b] = Node + 1;
+      head_[b] = Node + 1;
+    } else if (e == (uint64_t)kLists) {
+      last_.emplace(e, --frontSeq_, Node);
+    } else {
+      last_.emplace(e, ++backSeq_, Node);
+    }
+  }
+
+  // The front leaf of the lowest non-empty bucket at or above the search
+  // position, which only ever moves up; -1 when all are empty.
+  int32_t TakeLowest() {
+    while (cursor_ < kLists && head_[cursor_] == 0) ++cursor_;
+    if (cursor_ < kLists) {
+      const int32_t node = head_[cursor_] - 1;
+      head_[cursor_] = tree_[node].Next;
+      if (head_[cursor_]) tree_[head_[cursor_] - 1].Prev = 0;
+      else tail_[cursor_] = 0;
+      return node;
+    }
+    if (last_.empty()) return -1;
+    const int32_t node = std::get<2>(*last_.begin());
+    last_.erase(last_.begin());
+    return node;
+  }
+
+  // Up to 256 leaves, largest errors first: the last bucket from its back,
+  // then buckets 1,022 down to 1, each from back to front.
+  int32_t Emit(int32_t* Out) const {
+    int32_t n = 0;
+    for (auto it = last_.rbegin(); it != last_.rend() && n < CV_PALETTE_ENTRIES; ++it)
+      Out[n++] = std::get<2>(*it);
+    for (int32_t b = kLists - 1; b >= 1 && n < CV_PALETTE_ENTRIES; --b)
+      for (int32_t x = tail_[b]; x && n < CV_PALETTE_ENTRIES; x = tree_[x - 1].Prev) Out[n++] = x - 1;
+    return n;
+  }
+
+ private:
+  Octree& tree_;
+  std::vector<int32_t> head_, tail_;
+  std::set<std::tuple<uint64_t, int64_t, int32_t>> last_;
+  int64_t frontSeq_ = 0, backSeq_ = 0;
+  int32_t cursor_ = 0;
+};
+
+void ToBytes(const Triple* Colors, uint8_t* Out) {
+  for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i)
+    for (int k = 0; k < 3; ++k) Out[i * 3 + k] = (uint8_t)Clamp255(Colors[i][k]);
+}
+
+cvBitmap_PaletteBuilder gBuilder = cvBitmap_CreatePalGood;
+
+bool InfoImage(const cvBitmap_Info* Info, const void* Pixels, int32_t* StrideBytes) {
+  if (!Info || Info->Stride < Info->Width) return false;
+  uint64_t bytes = 0;
+  if (!cvSize_Mul((uint64_t)(Info->Stride < 0 ? 0 : Info->Stride),
+                  (uint64_t)cvPixelFormat_BytesPerPixel(Info->Format), &bytes))
+    return false;
+  *StrideBytes = (int32_t)bytes;
+  (void)Pixels;
+  return true;
+}
+
+cvBitmap_Palette* MakeRGBPalette(const uint8_t* Triples) {
+  cvBitmap_Palette* palette = cvBitmap_Palette_Create(CV_PIXELFORMAT_24BIT_RGB, CV_PALETTE_ENTRIES);
+  if (!palette) return nullptr;
+  if (!cvBitmap_Palette_SetData(palette, Triples, CV_PIXELFORMAT_24BIT_RGB, CV_PALETTE_ENTRIES)) {
+    cvBitmap_Palette_Destroy(&palette);
+    return nullptr;
+  }
+  return palette;
+}
+
+}  // namespace
+
+void cvBitmap_RGBToYUV(int32_t R, int32_t G, int32_t B, int32_t* Y, int32_t* U, int32_t* V) {
+  *Y = Clamp255((4898 * R + 9617 * G + 1867 * B + 8192) >> 14);
+  *U = Clamp255((((B + 1) * 8192 - 5427 * G - 2764 * R) >> 14) + 127);
+  *V = Clamp255(((6859 * G - 8192 * R + 1332 * B + 8192) >> 14) + 127);
+}
+
+void cvBitmap_YUVToRGB(int32_t Y, int32_t U, int32_t V, int32_t* R, int32_t* G, int32_t* B) {
+  *R = Clamp255((16384 * Y - 22970 * (V - 127) + 8192) >> 14);
+  *G = Clamp255((16384 * Y + 11700 * (V - 127) - 5638 * (U - 127) + 8192) >> 14);
+  *B = Clamp255((16384 * Y + 29032 * (U - 127) + 8192) >> 14);
+}
+
+int cvBitmap_BuildPalFast(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
+                          int32_t Format, uint8_t* Out) {
+  Image img;
+  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, &img)) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  Octree tree;
+  if (!tree.Reset() || !InsertPixels(tree, img, false)) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  // Prefer colours seen more than 3 times, then 2, 1, 0, as long as that
+  // still leaves 256 to choose from.
+  std::vector<int32_t> leaves;
+  for (int32_t t = 3; t >= 0; --t) {
+    leaves.clear();
+    GatherFrequent(tree, 0, 0, (uint32_t)t, leaves);
+    if (leaves.size() >= CV_PALETTE_ENTRIES) break;
+  }
+  std::stable_sort(leaves.begin(), leaves.end(),
+                   [&](int32_t a, int32_t b) { return tree[a].Count > tree[b].Count; });
+  std::vector<Triple> list;
+  list.reserve(leaves.size());
+  for (int32_t leaf : leaves) list.push_back({tree[leaf].Color[0], tree[leaf].Color[1], tree[leaf].Color[2]});
+  Triple colours[CV_PALETTE_ENTRIES];
+  ChooseColors(list, Triple{0, 0, 0}, colours);
+  ToBytes(colours, Out);
+  return 1;
+}
+
+int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
+                          int32_t Format, uint8_t* Out) {
+  Image img;
+  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, &img)) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  Octree tree;
+  if (!tree.Reset() || !InsertPixels(tree, img, true)) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  Average(tree, 0);
+  ComputeErrors(tree, 0, tree[0].Color);
+  Prune(tree, 0);
+  std::vector<int32_t> leaves;
+  GatherLeaves(tree, 0, leaves);
+
+  const Triple black{0, 127, 127};  // YUV of black
+  Triple colours[CV_PALETTE_ENTRIES];
+  std::fill(colours, colours + CV_PALETTE_ENTRIES, black);
+  if (img.Width == 0 || img.Height == 0) {
+    // No pixels: an all-black palette.
+  } else if (leaves.size() < CV_PALETTE_ENTRIES) {
+    std::vector<Triple> list;
+    for (int32_t leaf : leaves) list.push_back({tree[leaf].Color[0], tree[leaf].Color[1], tree[leaf].Color[2]});
+    ChooseColors(list, black, colours);
+  } else {
+    ErrorBuckets buckets(tree);
+    for (int32_t leaf : leaves) buckets.Put(leaf);
+    size_t leafCount = leaves.size();
+    while (leafCount > CV_PALETTE_ENTRIES) {
+      const int32_t node = buckets.TakeLowest();
+      if (node < 0) break;
+      const int32_t parent = tree[node].Parent - 1;
+      if (parent < 0) break;
+      if (--tree[parent].NumChildren == 0) buckets.Put(parent);  // the parent takes its place
+      else --leafCount;
+    }
+    int32_t chosen[CV_PALETTE_ENTRIES];
+    const int32_t n = buckets.Emit(chosen);
+    for (int32_t i = 0; i < n; ++i)
+      colours[i] = {tree[chosen[i]].Color[0], tree[chosen[i]].Color[1], tree[chosen[i]].Color[2]};
+  }
+  for (Triple& c : colours) cvBitmap_YUVToRGB(c[0], c[1], c[2], &c[0], &c[1], &c[2]);
+  ToBytes(colours, Out);
+  return 1;
+}
+
+cvBitmap_Palette* cvBitmap_CreatePalFast(const cvBitmap_Info* Info, const void* Pixels) {
+  int32_t strideBytes = 0;
+  if (!InfoImage(Info, Pixels, &strideBytes)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  uint8_t triples[CV_PALETTE_ENTRIES * 3];
+  if (!cvBitmap_BuildPalFast(Pixels, Info->Width, Info->Height, strideBytes, Info->Format, triples))
+    return nullptr;
+  return MakeRGBPalette(triples);
+}
+
+cvBitmap_Palette* cvBitmap_CreatePalGood(const cvBitmap_Info* Info, const void* Pixels) {
+  int32_t strideBytes = 0;
+  if (!InfoImage(Info, Pixels, &strideBytes)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  uint8_t triples[CV_PALETTE_ENTRIES * 3];
+  if (!cvBitmap_BuildPalGood(Pixels, Info->Width, Info->Height, strideBytes, Info->Format, triples))
+    return nullptr;
+  return MakeRGBPalette(triples);
+}
+
+int cvBitmap_PalOptimize(const cvBitmap_Info* Info, const void* Pixels, uint8_t* Triples,
+                         int32_t Count, int32_t SampleLimit) {
+  int32_t strideBytes = 0;
+  if (!InfoImage(Info, Pixels, &strideBytes)) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  return cvBitmap_PalOptimizeData(Pixels, Info->Width, Info->Height, strideBytes, Info->Format,
+                                  Triples, Count, SampleLimit);
+}
+
+cvBitmap_PaletteBuilder cvBitmap_SetPaletteBuilder(cvBitmap_PaletteBuilder Builder) {
+  const cvBitmap_PaletteBuilder previous = gBuilder;
+  gBuilder = Builder ? Builder : cvBitmap_CreatePalGood;
+  return previous;
+}
+
+cvBitmap_PaletteBuilder cvBitmap_GetPaletteBuilder(void) { return gBuilder; }
+
+cvBitmap_Palette* cvBitmap_CreatePaletteForImage(const cvBitmap_Info* Info, const void* Pixels) {
+  if (!Info) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  if (Info->Format == CV_PIXELFORMAT_8BIT_PAL) {
+    if (!Info->Palette || !cvBitmap_Palette_CreateRef(Info->Palette)) {
+      CV_ERROR(-1);
+      return nullptr;
+    }
+    return Info->Palette;
+  }
+  if (Info->Format == CV_PIXELFORMAT_8BIT_GRAY) {
+    cvBitmap_Palette* palette = cvBitmap_Palette_Create(CV_PIXELFORMAT_8BIT_GRAY, CV_PALETTE_ENTRIES);
+    uint8_t ramp[CV_PALETTE_ENTRIES];
+    for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) ramp[i] = (uint8_t)i;
+    if (!palette ||
+        !cvBitmap_Palette_SetData(palette, ramp, CV_PIXELFORMAT_8BIT_GRAY, CV_PALETTE_ENTRIES)) {
+      cvBitmap_Palette_Destroy(&palette);
+      CV_ERROR(-1);
+      return nullptr;
+    }
+    return palette;
+  }
+  cvBitmap_Palette* palette = gBuilder(Info, Pixels);
+  if (!palette) CV_ERROR(-1);
+  return palette;
+}
+
+cvBitmap_Palette* cvBitmap_CreatePaletteForBitmap(cvBitmap* Bitmap, int Optimise) {
+  cvBitmap* lock = nullptr;
+  if (!Bitmap || !cvBitmap_LockForRead(Bitmap, &lock, 0, 0, CV_PIXELFORMAT_24BIT_RGB, 0, 0)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  cvBitmap_Info info;
+  const void* bits = cvBitmap_GetBits(lock);
+  cvBitmap_Palette* palette = nullptr;
+  if (bits && cvBitmap_GetInfo(lock, &info, nullptr))
+    palette = cvBitmap_CreatePaletteForImage(&info, bits);
+  if (palette && Optimise) {
+    uint8_t triples[CV_PALETTE_ENTRIES * 3] = {};
+    if (!cvBitmap_Palette_GetData(palette, triples, CV_PIXELFORMAT_24BIT_RGB, CV_PALETTE_ENTRIES) ||
+        !cvBitmap_PalOptimize(&info, bits, triples, CV_PALETTE_ENTRIES, 0) ||
+        !cvBitmap_Palette_SetData(palette, triples, CV_PIXELFORMAT_24BIT_RGB, CV_PALETTE_ENTRIES))
+      cvBitmap_Palette_Destroy(&palette);
+  }
+  cvBitmap_UnLock_NoChange(lock);
+  if (!palette) CV_ERROR(-1);
+  return palette;
+}
+
+int cvBitmap_PalettePools_Create(void) {
+  // The pool grows block by block on demand; creating it early only makes
+  // sure the root block exists.
+  if (gNodes.Used() == 0 && gNodes.New() < 0) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  gNodes.Reset();
+  return 1;
+}
+
+void cvBitmap_PalettePools_Free(void) { gNodes.Free(); }
