@@ -107,7 +107,9 @@ typedef struct cvVFile_SystemOps {
                              const char* NewName);
   /*  9 */ int (*FileExists)(void* System, struct cvVFile* Context, const char* Name);
   /* 10 */ int (*Reserved)(void* File, uint32_t A, uint32_t B);  // 0 in every built-in type
-  /* 11 */ void (*Close)(void* File);
+  // Frees the record. 0 when finishing the file failed (an archive whose tree
+  // or header could not be written); the record is freed either way.
+  /* 11 */ int (*Close)(void* File);
   /* 12 */ int (*GetS)(void* File, char* Buffer, uint32_t Size);
   /* 13 */ int (*Read)(void* File, void* Buffer, uint32_t Count);
   /* 14 */ int (*Write)(void* File, const void* Buffer, uint32_t Count);
@@ -124,9 +126,12 @@ typedef struct cvVFile_SystemOps {
 
 // One node of a search list. The first node of a handle's list is its own;
 // the nodes behind it are shared with the system it was opened from.
+// Nodes a handle allocated itself (its own node and the copies that
+// cvVFile_AddSearchPath made) carry it as Owner and are freed with it.
 typedef struct cvVFile_SearchNode {
   struct cvVFile* System;
   struct cvVFile_SearchNode* Next;
+  struct cvVFile* Owner;
 } cvVFile_SearchNode;
 
 // The generic handle, allocated by the generic layer.
