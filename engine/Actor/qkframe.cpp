@@ -1,0 +1,415 @@
+// Rotation key frames: time-keyed arrays of quaternion keys, their three
+// interpolators (normalised blend, slerp, squad), hemisphere alignment, squad
+// control points and the binary and text key blocks (with the one-axis and
+// even-times compressions chosen at write time).
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Actor/anim.h"
+#include "Actor/anim_util.h"
+#include "Support/cvsupport.h"
+
+using namespace cvanim;
+
+namespace {
+
+constexpr int32_t kKeySize = sizeof(cvQKFrame_Key);          // 20
+constexpr int32_t kSquadKeySize = sizeof(cvQKFrame_SquadKey);  // 36
+
+cvQKFrame_Key* Key(cvTKArray* Array, int32_t Index) {
+  return static_cast<cvQKFrame_Key*>(cvTKArray_GetElement(Array, Index));
+}
+const cvQKFrame_Key* Key(const cvTKArray* Array, int32_t Index) {
+  return static_cast<const cvQKFrame_Key*>(cvTKArray_GetElementConst(Array, Index));
+}
+
+int32_t KeySizeForCode(int Code) { return Code == CV_QKFRAME_SQUAD ? kSquadKeySize : kKeySize; }
+
+// Compression chosen for writing KeyList; Axis receives the common axis.
+int ChooseCompression(const cvTKArray* KeyList, cvVec3d* Axis) {
+  const int32_t n = KeyList->Count;
+  int compression = 0;
+  if (n > 2 && cvTKArray_IsEvenlySpaced(KeyList, 0.0001f)) compression |= CV_KFRAME_COMPRESS_EVENTIMES;
+  if (n >= 4) {
+    cvVec3d first;
+    float angle;
+    bool oneAxis = cvQuaternion_GetAxisAngle(&Key(KeyList, 0)->Q, &first, &angle) != 0;
+    for (int32_t i = 1; oneAxis && i < n; ++i) {
+      cvVec3d axis;
+      oneAxis = cvQuaternion_GetAxisAngle(&Key(KeyList, i)->Q, &axis, &angle) && cvVec3d_Compare(&axis, &first, 0.0001f);
+    }
+    if (oneAxis) {
+      cvVec3d_Normalize(&first);
+      *Axis = first;
+      compression |= CV_KFRAME_COMPRESS_ONEAXIS;
+    }
+  }
+  return compression;
+}
+
+float KeyAngle(const cvTKArray* KeyList, int32_t Index) {
+  cvVec3d axis;
+  float angle = 0.0f;
+  cvQuaternion_GetAxisAngle(&Key(KeyList, Index)->Q, &axis, &angle);
+  return angle;
+}
+
+// Fills times from the even-times pair.
+void SetEvenTimes(cvTKArray* KeyList, float Start, float Delta) {
+  float i = 0.0f;
+  for (int32_t k = 0; k < KeyList->Count; ++k, i += 1.0f) Key(KeyList, k)->Time = i * Delta + Start;
+}
+
+void PostProcess(cvTKArray* KeyList, int Code, int Looped) {
+  if (Code == CV_QKFRAME_SLERP)
+    cvQKFrame_AlignHemispheres(KeyList);
+  else if (Code == CV_QKFRAME_SQUAD)
+    cvQKFrame_ComputeSquadControls(Looped, KeyList);
+}
+
+bool CompressionValid(uint32_t Compression) {
+  return (Compression & ~static_cast<uint32_t>(CV_KFRAME_COMPRESS_ONEAXIS | CV_KFRAME_COMPRESS_EVENTIMES)) == 0;
+}
+
+// Block bytes after the BlockSize word, or 0 when too large.
+uint64_t BlockSize(uint64_t Count, uint32_t Compression) {
+  uint64_t times = 0, values = 0, total = 0;
+  bool ok = (Compression & CV_KFRAME_COMPRESS_EVENTIMES) ? (times = 16, true) : cvSize_MulAdd(Count, 4, 8, &times);
+  ok = ok && ((Compression & CV_KFRAME_COMPRESS_ONEAXIS) ? cvSize_MulAdd(Count, 4, 12, &values)
+                                                         : cvSize_Mul(Count, 16, &values));
+  ok = ok && cvSize_Add(times, values, &total);
+  return ok ? total : 0;
+}
+
+}  // namespace
+
+cvTKArray* cvQKFrame_CreateLinear(void) { return cvTKArray_Create(kKeySize); }
+cvTKArray* cvQKFrame_CreateSlerp(void) { return cvTKArray_Create(kKeySize); }
+cvTKArray* cvQKFrame_CreateSquad(void) { return cvTKArray_Create(kSquadKeySize); }
+
+int cvQKFrame_InsertKey(cvTKArray** KeyList, float Time, const cvQuaternion* Q, int32_t* Index) {
+  int32_t index = 0;
+  if (!cvTKArray_Insert(KeyList, Time, &index)) {
+    CV_ERROR(80);
+    return 0;
+  }
+  cvQKFrame_Key* key = Key(*KeyList, index);
+  key->Q = *Q;
+  if ((*KeyList)->ElementSize >= kSquadKeySize) reinterpret_cast<cvQKFrame_SquadKey*>(key)->Control = *Q;
+  if (Index) *Index = index;
+  return 1;
+}
+
+void cvQKFrame_GetKey(const cvTKArray* KeyList, int32_t Index, float* Time, cvQuaternion* Q) {
+  const cvQKFrame_Key* key = Key(KeyList, Index);
+  if (Time) *Time = key->Time;
+  if (Q) *Q = key->Q;
+}
+
+void cvQKFrame_SetKey(cvTKArray* KeyList, int32_t Index, const cvQuaternion* Q) { Key(KeyList, Index)->Q = *Q; }
+
+void cvQKFrame_LerpLinear(const void* KeyA, const void* KeyB, float T, cvQuaternion* Result) {
+  const cvQuaternion& a = static_cast<const cvQKFrame_Key*>(KeyA)->Q;
+  if (KeyA == KeyB) {
+    *Result = a;
+    return;
+  }
+  const cvQuaternion& b = static_cast<const cvQKFrame_Key*>(KeyB)->Q;
+  cvQuaternion r;
+  r.W = a.W + (b.W - a.W) * T;
+  r.X = a.X + (b.X - a.X) * T;
+  r.Y = a.Y + (b.Y - a.Y) * T;
+  r.Z = a.Z + (b.Z - a.Z) * T;
+  if (cvQuaternion_Normalize(&r) == 0.0f) cvQuaternion_SetNoRotation(&r);
+  *Result = r;
+}
+
+void cvQKFrame_LerpSlerp(const void* KeyA, const void* KeyB, float T, cvQuaternion* Result) {
+  const cvQuaternion& a = static_cast<const cvQKFrame_Key*>(KeyA)->Q;
+  if (KeyA == KeyB) {
+    *Result = a;
+    return;
+  }
+  cvQuaternion_SlerpNotShortest(&a, &static_cast<const cvQKFrame_Key*>(KeyB)->Q, T, Result);
+}
+
+void cvQKFrame_LerpSquad(const void* KeyA, const void* KeyB, float T, cvQuaternion* Result) {
+  const cvQKFrame_SquadKey* a = static_cast<const cvQKFrame_SquadKey*>(KeyA);
+  if (KeyA == KeyB) {
+    *Result = a->Q;
+    return;
+  }
+  const cvQKFrame_SquadKey* b = static_cast<const cvQKFrame_SquadKey*>(KeyB);
+  cvQuaternion q, c;
+  cvQuaternion_SlerpNotShortest(&a->Q, &b->Q, T, &q);
+  cvQuaternion_SlerpNotShortest(&a->Control, &b->Control, T, &c);
+  cvQuaternion_SlerpNotShortest(&q, &c, 2.0f * T * (1.0f - T), Result);
+}
+
+void cvQKFrame_AlignHemispheres(cvTKArray* KeyList) {
+  for (int32_t k = 0; k + 1 < KeyList->Count; ++k) {
+    const cvQuaternion& q = Key(KeyList, k)->Q;
+    cvQuaternion& next = Key(KeyList, k + 1)->Q;
+    cvQuaternion sum, diff, s, d;
+    cvQuaternion_Add(&q, &next, &sum);
+    cvQuaternion_Subtract(&q, &next, &diff);
+    cvQuaternion_Multiply(&sum, &sum, &s);
+    cvQuaternion_Multiply(&diff, &diff, &d);
+    if (cvQuaternion_Magnitude(&s) <= cvQuaternion_Magnitude(&d)) {
+      next.W = -next.W;
+      next.X = -next.X;
+      next.Y = -next.Y;
+      next.Z = -next.Z;
+    }
+  }
+}
+
+void cvQKFrame_ComputeSquadControls(int Looped, cvTKArray* KeyList) {
+  cvQKFrame_AlignHemispheres(KeyList);
+  if (KeyList->ElementSize < kSquadKeySize) return;
+  const int32_t n = KeyList->Count;
+  if (n < 3) Looped = 0;
+  auto squad = [&](int32_t i) { return reinterpret_cast<cvQKFrame_SquadKey*>(Key(KeyList, i)); };
+  for (int32_t i = 0; i < n; ++i) {
+    cvQKFrame_SquadKey* key = squad(i);
+    int32_t prev = i - 1, next = i + 1;
+    if (!Looped && (i == 0 || i == n - 1)) {
+      key->Control = key->Q;
+      continue;
+    }
+    if (i == 0) prev = n - 2;
+    if (i == n - 1) next = 1;
+    cvQuaternion inverse, toNext, toPrev, lnNext, lnPrev, sum, scaled, e;
+    cvQuaternion_Inverse(&key->Q, &inverse);
+    cvQuaternion_Multiply(&inverse, &squad(next)->Q, &toNext);
+    cvQuaternion_Multiply(&inverse, &squad(prev)->Q, &toPrev);
+    cvQuaternion_Ln(&toNext, &lnNext);
+    cvQuaternion_Ln(&toPrev, &lnPrev);
+    cvQuaternion_Add(&lnNext, &lnPrev, &sum);
+    cvQuaternion_Scale(&sum, -0.25f, &scaled);
+    cvQuaternion_Exp(&scaled, &e);
+    cvQuaternion_Multiply(&key->Q, &e, &key->Control);
+  }
+}
+
+int cvQKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
+  cvVec3d axis{0.0f, 0.0f, 0.0f};
+  const uint32_t compression = static_cast<uint32_t>(ChooseCompression(KeyList, &axis));
+  const int32_t n = KeyList->Count;
+  ByteWriter w;
+  w.U32(static_cast<uint32_t>(BlockSize(static_cast<uint64_t>(n), compression)));
+  w.U32(static_cast<uint32_t>(InterpolationCode) << 16 | compression << 8 | (Looped ? 1u : 0u));
+  w.U32(static_cast<uint32_t>(n));
+  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    w.F32(Key(KeyList, 0)->Time);
+    w.F32(Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
+  } else {
+    for (int32_t i = 0; i < n; ++i) w.F32(Key(KeyList, i)->Time);
+  }
+  if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
+    w.F32(axis.X);
+    w.F32(axis.Y);
+    w.F32(axis.Z);
+    for (int32_t i = 0; i < n; ++i) w.F32(KeyAngle(KeyList, i));
+  } else {
+    for (int32_t i = 0; i < n; ++i) {
+      const cvQuaternion& q = Key(KeyList, i)->Q;
+      w.F32(q.W);
+      w.F32(q.X);
+      w.F32(q.Y);
+      w.F32(q.Z);
+    }
+  }
+  if (!w.WriteTo(File)) {
+    CV_ERROR(64);
+    return 0;
+  }
+  return 1;
+}
+
+cvTKArray* cvQKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Looped) {
+  uint32_t blockSize = 0;
+  if (!cvVFile_ReadLE32(File, &blockSize) || blockSize > 0x7FFFFFFF || blockSize < 8 || blockSize > Remaining(File)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  std::vector<uint8_t> block(blockSize);
+  if (!cvVFile_Read(File, block.data(), blockSize)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  ByteReader r(block.data(), block.size());
+  uint32_t flags = 0, count = 0;
+  r.U32(&flags);
+  r.U32(&count);
+  const uint32_t code = (flags >> 16) & 0xFF, compression = (flags >> 8) & 0xFF;
+  const int looped = static_cast<int>(flags & 1);
+  if (code > 2 || !CompressionValid(compression) || count > 0x7FFFFFFF ||
+      BlockSize(count, compression) != blockSize) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(static_cast<int>(code)), static_cast<int32_t>(count));
+  if (!keys) return nullptr;
+  const int32_t n = static_cast<int32_t>(count);
+  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    float start = 0.0f, delta = 0.0f;
+    r.F32(&start);
+    r.F32(&delta);
+    SetEvenTimes(keys, start, delta);
+  } else {
+    for (int32_t i = 0; i < n; ++i) r.F32(&Key(keys, i)->Time);
+  }
+  if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
+    cvVec3d axis{0.0f, 0.0f, 0.0f};
+    r.F32(&axis.X);
+    r.F32(&axis.Y);
+    r.F32(&axis.Z);
+    for (int32_t i = 0; i < n; ++i) {
+      float angle = 0.0f;
+      r.F32(&angle);
+      cvQuaternion_SetFromAxisAngle(&Key(keys, i)->Q, &axis, angle);
+    }
+  } else {
+    for (int32_t i = 0; i < n; ++i) {
+      cvQuaternion& q = Key(keys, i)->Q;
+      r.F32(&q.W);
+      r.F32(&q.X);
+      r.F32(&q.Y);
+      r.F32(&q.Z);
+    }
+  }
+  if (!TimesAscend(keys)) {
+    cvTKArray_Destroy(&keys);
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  PostProcess(keys, static_cast<int>(code), looped);
+  if (InterpolationCode) *InterpolationCode = static_cast<int>(code);
+  if (Looped) *Looped = looped;
+  return keys;
+}
+
+int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
+  cvVec3d axis{0.0f, 0.0f, 0.0f};
+  const int compression = ChooseCompression(KeyList, &axis);
+  const int32_t n = KeyList->Count;
+  std::string text = "Keys ";
+  AppendInt(&text, n);
+  text += ' ';
+  AppendInt(&text, InterpolationCode);
+  text += ' ';
+  AppendInt(&text, compression);
+  text += ' ';
+  AppendInt(&text, Looped);
+  text += '\n';
+  const bool evenTimes = (compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
+  if (evenTimes) {
+    AppendFloat(&text, Key(KeyList, 0)->Time);
+    text += ' ';
+    AppendFloat(&text, Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
+    text += " Start T,Delta T\n";
+  }
+  if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
+    AppendFloat(&text, axis.X);
+    text += ' ';
+    AppendFloat(&text, axis.Y);
+    text += ' ';
+    AppendFloat(&text, axis.Z);
+    text += " Axis\n";
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    if (!evenTimes) {
+      AppendFloat(&text, Key(KeyList, i)->Time);
+      text += ' ';
+    }
+    if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
+      AppendFloat(&text, KeyAngle(KeyList, i));
+    } else {
+      const cvQuaternion& q = Key(KeyList, i)->Q;
+      AppendFloat(&text, q.W);
+      text += ' ';
+      AppendFloat(&text, q.X);
+      text += ' ';
+      AppendFloat(&text, q.Y);
+      text += ' ';
+      AppendFloat(&text, q.Z);
+    }
+    text += '\n';
+  }
+  if (!WriteString(File, text)) {
+    CV_ERROR(64);
+    return 0;
+  }
+  return 1;
+}
+
+cvTKArray* cvQKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped) {
+  char line[kMaxLine + 1];
+  int32_t count = 0, code = 0, compression = 0, looped = 0;
+  if (!ReadLine(File, line, kMaxLine) || std::strncmp(line, "Keys", 4) != 0) {
+    CV_ERROR(61);
+    return nullptr;
+  }
+  TextCursor header(line + 4);
+  if (!header.Int(&count) || !header.Int(&code) || !header.Int(&compression) || !header.Int(&looped) ||
+      count < 0 || code < 0 || code > 2 || compression < 0 || compression > 255 ||
+      !CompressionValid(static_cast<uint32_t>(compression)) ||
+      // Every key takes a line of at least two bytes.
+      static_cast<uint64_t>(count) * 2 > Remaining(File)) {
+    CV_ERROR(61);
+    return nullptr;
+  }
+  const bool evenTimes = (compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
+  const bool oneAxis = (compression & CV_KFRAME_COMPRESS_ONEAXIS) != 0;
+  float start = 0.0f, delta = 0.0f;
+  cvVec3d axis{0.0f, 0.0f, 0.0f};
+  if (evenTimes) {
+    bool ok = ReadLine(File, line, kMaxLine) != 0;
+    TextCursor c(line);
+    if (!ok || !c.Float(&start) || !c.Float(&delta)) {
+      CV_ERROR(61);
+      return nullptr;
+    }
+  }
+  if (oneAxis) {
+    bool ok = ReadLine(File, line, kMaxLine) != 0;
+    TextCursor c(line);
+    if (!ok || !c.Float(&axis.X) || !c.Float(&axis.Y) || !c.Float(&axis.Z)) {
+      CV_ERROR(61);
+      return nullptr;
+    }
+  }
+  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(code), count);
+  if (!keys) return nullptr;
+  if (evenTimes) SetEvenTimes(keys, start, delta);
+  for (int32_t i = 0; i < count; ++i) {
+    cvQKFrame_Key* key = Key(keys, i);
+    bool ok = ReadLine(File, line, kMaxLine) != 0;
+    TextCursor c(line);
+    if (ok && !evenTimes) ok = c.Float(&key->Time);
+    if (ok && oneAxis) {
+      float angle = 0.0f;
+      ok = c.Float(&angle);
+      if (ok) cvQuaternion_SetFromAxisAngle(&key->Q, &axis, angle);
+    } else if (ok) {
+      ok = c.Float(&key->Q.W) && c.Float(&key->Q.X) && c.Float(&key->Q.Y) && c.Float(&key->Q.Z);
+    }
+    if (!ok) {
+      cvTKArray_Destroy(&keys);
+      CV_ERROR(61);
+      return nullptr;
+    }
+  }
+  if (!TimesAscend(keys)) {
+    cvTKArray_Destroy(&keys);
+    CV_ERROR(61);
+    return nullptr;
+  }
+  PostProcess(keys, code, looped ? 1 : 0);
+  if (InterpolationCode) *InterpolationCode = code;
+  if (Looped) *Looped = looped ? 1 : 0;
+  return keys;
+}
