@@ -1,2 +1,0 @@
-// Module anchor: keeps the library non-empty.
-#include "Actor/cvactor.h"
