@@ -10,6 +10,8 @@ int actortool_sample(int argc, char** argv);
 void actortool_sample_help();
 int actortool_info(int argc, char** argv);
 void actortool_info_help();
+int actortool_render(int argc, char** argv);
+void actortool_render_help();
 
 typedef struct cvActorDef cvActorDef;
 // Builds the bundled sample actor's definition (the caller destroys it with

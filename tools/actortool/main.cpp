@@ -24,6 +24,7 @@ const Command Commands[] = {
     {"sample", "write the bundled sample actor to an actor file", actortool_sample,
      actortool_sample_help},
     {"info", "describe an actor (.act) or body (.bdy) file", actortool_info, actortool_info_help},
+    {"render", "draw an actor file into a PNG image", actortool_render, actortool_render_help},
     // Further commands go here, one line each (name, summary, run, help).
 };
 

@@ -1,0 +1,348 @@
+// actortool render: draws an actor file into a PNG image through the real
+// engine and the software render driver, with a window that keeps its frame
+// in memory. Used for thumbnails and by the image tests.
+//
+//   actortool render FILE OUT.png [--size WxH] [--motion NAME] [--time SECONDS]
+//                                 [--turn DEGREES]
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cvengine.h"
+#include "platform/window.h"
+
+int actortool_render(int argc, char** argv);
+void actortool_render_help();
+
+namespace {
+
+// --- PNG writing ----------------------------------------------------------------
+// A self-contained encoder: 8-bit RGB, no row filters, the zlib stream made
+// of stored (uncompressed) deflate blocks. Plain to check and fast enough
+// for thumbnails.
+
+uint32_t Crc32(const uint8_t* Data, size_t Size, uint32_t Crc = 0) {
+  static uint32_t Table[256];
+  static bool Ready = false;
+  if (!Ready) {
+    for (uint32_t N = 0; N < 256; ++N) {
+      uint32_t C = N;
+      for (int K = 0; K < 8; ++K) C = (C & 1) ? 0xEDB88320u ^ (C >> 1) : C >> 1;
+      Table[N] = C;
+    }
+    Ready = true;
+  }
+  Crc = ~Crc;
+  for (size_t I = 0; I < Size; ++I) Crc = Table[(Crc ^ Data[I]) & 0xFF] ^ (Crc >> 8);
+  return ~Crc;
+}
+
+void PutBE32(std::vector<uint8_t>& Out, uint32_t V) {
+  Out.push_back((uint8_t)(V >> 24));
+  Out.push_back((uint8_t)(V >> 16));
+  Out.push_back((uint8_t)(V >> 8));
+  Out.push_back((uint8_t)V);
+}
+
+void PutChunk(std::vector<uint8_t>& Out, const char* Type, const std::vector<uint8_t>& Data) {
+  PutBE32(Out, (uint32_t)Data.size());
+  const size_t Start = Out.size();
+  Out.insert(Out.end(), Type, Type + 4);
+  Out.insert(Out.end(), Data.begin(), Data.end());
+  PutBE32(Out, Crc32(Out.data() + Start, Out.size() - Start));
+}
+
+// Pixels: 0x00RRGGBB, row by row.
+std::vector<uint8_t> EncodePng(const uint32_t* Pixels, int32_t Width, int32_t Height) {
+  std::vector<uint8_t> Raw;
+  Raw.reserve((size_t)Height * (1 + 3 * (size_t)Width));
+  for (int32_t Y = 0; Y < Height; ++Y) {
+    Raw.push_back(0);  // filter: none
+    for (int32_t X = 0; X < Width; ++X) {
+      const uint32_t P = Pixels[(size_t)Y * Width + X];
+      Raw.push_back((uint8_t)(P >> 16));
+      Raw.push_back((uint8_t)(P >> 8));
+      Raw.push_back((uint8_t)P);
+    }
+  }
+  std::vector<uint8_t> Z = {0x78, 0x01};
+  size_t Pos = 0;
+  do {
+    const size_t Len = std::min<size_t>(65535, Raw.size() - Pos);
+    const bool Last = Pos + Len == Raw.size();
+    Z.push_back(Last ? 1 : 0);
+    Z.push_back((uint8_t)Len);
+    Z.push_back((uint8_t)(Len >> 8));
+    Z.push_back((uint8_t)~Len);
+    Z.push_back((uint8_t)(~Len >> 8));
+    Z.insert(Z.end(), Raw.begin() + (ptrdiff_t)Pos, Raw.begin() + (ptrdiff_t)(Pos + Len));
+    Pos += Len;
+  } while (Pos < Raw.size());
+  uint32_t A = 1, B = 0;
+  for (uint8_t C : Raw) {
+    A = (A + C) % 65521;
+    B = (B + A) % 65521;
+  }
+  PutBE32(Z, (B << 16) | A);
+
+  std::vector<uint8_t> Out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> Header;
+  PutBE32(Header, (uint32_t)Width);
+  PutBE32(Header, (uint32_t)Height);
+  Header.insert(Header.end(), {8, 2, 0, 0, 0});  // 8-bit, RGB, deflate, no filter set, no interlace
+  PutChunk(Out, "IHDR", Header);
+  PutChunk(Out, "IDAT", Z);
+  PutChunk(Out, "IEND", {});
+  return Out;
+}
+
+bool WriteFile(const std::string& Path, const std::vector<uint8_t>& Bytes) {
+  FILE* F = std::fopen(Path.c_str(), "wb");
+  if (!F) return false;
+  const bool Ok = std::fwrite(Bytes.data(), 1, Bytes.size(), F) == Bytes.size();
+  return std::fclose(F) == 0 && Ok;
+}
+
+// --- Options --------------------------------------------------------------------
+
+struct Options {
+  std::string In, Out;
+  int32_t Width = 256, Height = 256;
+  std::string Motion;
+  bool HasTime = false;
+  float Time = 0.0f;
+  float TurnDegrees = 0.0f;
+};
+
+bool ParseFloat(const char* S, float* Out) {
+  char* End = nullptr;
+  const double V = std::strtod(S, &End);
+  if (End == S || *End || !std::isfinite(V)) return false;
+  *Out = (float)V;
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options* O) {
+  std::vector<std::string> Positional;
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    const bool HasValue = I + 1 < argc;
+    if (A == "--size" && HasValue) {
+      int W = 0, H = 0;
+      char Extra;
+      if (std::sscanf(argv[++I], "%dx%d%c", &W, &H, &Extra) != 2 || W < 1 || H < 1 || W > 4096 ||
+          H > 4096) {
+        std::fprintf(stderr, "actortool render: --size wants WIDTHxHEIGHT (1 to 4096 each)\n");
+        return false;
+      }
+      O->Width = W, O->Height = H;
+    } else if (A == "--motion" && HasValue) {
+      O->Motion = argv[++I];
+    } else if (A == "--time" && HasValue) {
+      if (!ParseFloat(argv[++I], &O->Time)) {
+        std::fprintf(stderr, "actortool render: --time wants a number of seconds\n");
+        return false;
+      }
+      O->HasTime = true;
+    } else if (A == "--turn" && HasValue) {
+      if (!ParseFloat(argv[++I], &O->TurnDegrees)) {
+        std::fprintf(stderr, "actortool render: --turn wants a number of degrees\n");
+        return false;
+      }
+    } else if (A.size() > 1 && A[0] == '-') {
+      std::fprintf(stderr, "actortool render: unknown or incomplete option \"%s\"\n", A.c_str());
+      return false;
+    } else {
+      Positional.push_back(A);
+    }
+  }
+  if (Positional.size() != 2) {
+    std::fprintf(stderr, "actortool render: give an actor file and an output image\n");
+    return false;
+  }
+  O->In = Positional[0];
+  O->Out = Positional[1];
+  return true;
+}
+
+// --- Rendering ------------------------------------------------------------------
+
+void PrintLog() {
+  for (int32_t I = 0; I < cvErrorLog_Count(); ++I) {
+    int32_t Code;
+    const char* Text;
+    if (cvErrorLog_Report(I, &Code, &Text)) std::fprintf(stderr, "  error %d: %s\n", Code, Text);
+  }
+}
+
+// Everything the render makes, released in reverse order.
+struct Scene {
+  cvplatform::HeadlessWindow Window;
+  cvEngine* Engine = nullptr;
+  cvWorld* World = nullptr;
+  bool WorldAdded = false;
+  cvCamera* Camera = nullptr;
+  cvActorDef* Def = nullptr;
+  cvActor* Actor = nullptr;
+  bool ActorAdded = false;
+
+  Scene(int32_t W, int32_t H) : Window(W, H) {}
+  ~Scene() {
+    if (ActorAdded) cvWorld_RemoveActor(World, Actor);
+    if (Actor) cvActor_Destroy(&Actor);
+    if (Def) cvActorDef_Destroy(&Def);
+    if (Camera) cvCamera_Destroy(Camera);
+    if (WorldAdded) cvEngine_RemoveWorld(Engine, World);
+    if (World) cvWorld_Free(World);
+    if (Engine) cvEngine_Destroy(Engine);
+  }
+};
+
+bool Fail(const char* What) {
+  std::fprintf(stderr, "actortool render: %s\n", What);
+  PrintLog();
+  return false;
+}
+
+// Picks the software driver in its windowed mode (any size).
+bool OpenDriver(cvEngine* E) {
+  for (cvDriver_Record* D = cvDriver_GetNextDriver(E, nullptr); D; D = cvDriver_GetNextDriver(E, D)) {
+    if (std::strncmp(D->FileName, "SoftRnd", 7) != 0) continue;
+    for (cvDriver_Mode* M = cvDriver_GetNextMode(D, nullptr); M; M = cvDriver_GetNextMode(D, M))
+      if (M->Width == -1 && M->Height == -1) return cvEngine_SetDriverAndMode(E, D, M) != 0;
+  }
+  return false;
+}
+
+bool ReadActor(const std::string& Path, cvActorDef** Def) {
+  cvVFile* File = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_DOS, Path.c_str(), nullptr,
+                                        CV_VFILE_OPEN_READONLY);
+  if (!File) return false;
+  *Def = cvActorDef_CreateFromFile(File);
+  cvVFile_Close(File);
+  return *Def != nullptr;
+}
+
+// Places the camera so that the whole box is in view, looking at it from the
+// front and a little above.
+void FrameBox(cvCamera* Camera, const cvExtBox& Box, int32_t Width, int32_t Height) {
+  const cvVec3d Centre = {(Box.Min.X + Box.Max.X) * 0.5f, (Box.Min.Y + Box.Max.Y) * 0.5f,
+                          (Box.Min.Z + Box.Max.Z) * 0.5f};
+  cvVec3d Half;
+  cvVec3d_Subtract(&Box.Max, &Centre, &Half);
+  const float Radius = std::max(cvVec3d_Length(&Half), 0.01f);
+  // A point Radius off the axis at distance D lands Scale * Radius / D
+  // pixels from the centre; keep that within 45% of the smaller side.
+  const float Scale = cvCamera_GetScale(Camera);
+  const float Fit = 0.45f * (float)std::min(Width, Height);
+  const float Distance = Scale * Radius / Fit + Radius;
+  cvXForm3d M;
+  cvXForm3d_SetXRotation(&M, -0.17453292f);  // 10 degrees down
+  const cvVec3d Back = {0, 0, Distance};
+  cvVec3d Offset;
+  cvXForm3d_Rotate(&M, &Back, &Offset);
+  cvVec3d_Add(&Centre, &Offset, &M.T);
+  cvCamera_SetWorldSpaceXForm(Camera, &M);
+}
+
+bool Render(const Options& O, std::vector<uint32_t>* Pixels) {
+  Scene S(O.Width, O.Height);
+  S.Engine = cvEngine_Create(S.Window.Record(), "actortool", ".", CV_ENGINE_VERSION);
+  if (!S.Engine) return Fail("the engine could not be started");
+  cvEngine_EnableFrameRateCounter(S.Engine, 0);
+  if (!OpenDriver(S.Engine)) return Fail("the software render driver (SoftRnd.so) could not be opened");
+
+  if (!ReadActor(O.In, &S.Def)) return Fail(("cannot read the actor file " + O.In).c_str());
+  S.Actor = cvActor_Create(S.Def);
+  if (!S.Actor) return Fail("the actor file has no body to show");
+
+  S.World = cvWorld_Create(nullptr);
+  if (!S.World || !cvEngine_AddWorld(S.Engine, S.World)) return Fail("the world could not be made");
+  S.WorldAdded = true;
+  if (!cvWorld_AddActor(S.World, S.Actor, CV_WORLD_ACTOR_RENDER_NORMAL | CV_WORLD_ACTOR_RENDER_ALWAYS,
+                        0xFFFFFFFFu))
+    return Fail("the actor could not be added to the world");
+  S.ActorAdded = true;
+
+  // Pose: the motion asked for (the first one when only a time is given),
+  // else the rest pose; turned about the vertical axis.
+  cvXForm3d Root;
+  cvXForm3d_SetYRotation(&Root, O.TurnDegrees * 3.14159265f / 180.0f);
+  cvMotion* Motion = nullptr;
+  if (!O.Motion.empty()) {
+    Motion = cvActorDef_GetMotionByName(S.Def, O.Motion.c_str());
+    if (!Motion) {
+      std::fprintf(stderr, "actortool render: the actor has no motion named \"%s\"; it has:\n",
+                   O.Motion.c_str());
+      for (int32_t I = 0; I < cvActorDef_GetMotionCount(S.Def); ++I) {
+        const char* Name = cvActorDef_GetMotionName(S.Def, I);
+        std::fprintf(stderr, "  %s\n", Name ? Name : "(unnamed)");
+      }
+      return false;
+    }
+  } else if (O.HasTime && cvActorDef_GetMotionCount(S.Def) > 0) {
+    Motion = cvActorDef_GetMotionByIndex(S.Def, 0);
+  }
+  if (Motion ? !cvActor_SetPose(S.Actor, Motion, O.Time, &Root) : !cvActor_ClearPose(S.Actor, &Root))
+    return Fail("the actor could not be posed");
+
+  // Brighter than the engine's defaults: a thumbnail should show the skin.
+  const cvVec3d FillDirection = {-0.3f, 0.6f, 0.75f};
+  cvActor_SetLightingOptions(S.Actor, 1, &FillDirection, 190, 190, 190, 95, 95, 95, 0, 3, nullptr, 0);
+
+  const cvRect Rect = {0, O.Width - 1, 0, O.Height - 1};
+  S.Camera = cvCamera_Create(&Rect, 2.0f);
+  if (!S.Camera) return Fail("the camera could not be made");
+  cvExtBox Box;
+  if (!cvActor_GetDynamicExtBox(S.Actor, &Box) && !cvActor_GetExtBox(S.Actor, &Box))
+    return Fail("the actor has no extent to frame");
+  FrameBox(S.Camera, Box, O.Width, O.Height);
+
+  if (!cvEngine_BeginFrame(S.Engine, S.Camera, 1) ||
+      !cvEngine_RenderWorld(S.Engine, S.World, S.Camera, 0.0f) || !cvEngine_EndFrame(S.Engine))
+    return Fail("drawing the frame failed");
+  if (S.Window.FrameWidth() != O.Width || S.Window.FrameHeight() != O.Height)
+    return Fail("the driver presented no frame of the asked size");
+  *Pixels = S.Window.Frame();
+  return true;
+}
+
+}  // namespace
+
+int actortool_render(int argc, char** argv) {
+  Options O;
+  if (!ParseOptions(argc, argv, &O)) {
+    std::fprintf(stderr, "\n");
+    actortool_render_help();
+    return 2;
+  }
+  cvErrorLog_Clear();
+  std::vector<uint32_t> Pixels;
+  if (!Render(O, &Pixels)) return 1;
+  if (!WriteFile(O.Out, EncodePng(Pixels.data(), O.Width, O.Height))) {
+    std::fprintf(stderr, "actortool render: cannot write %s\n", O.Out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+void actortool_render_help() {
+  std::printf(
+      "Usage: actortool render FILE OUT.png [--size WxH] [--motion NAME] [--time SECONDS]\n"
+      "                        [--turn DEGREES]\n"
+      "\n"
+      "Draws the actor file FILE into the PNG image OUT.png through the engine and the\n"
+      "software render driver (SoftRnd.so, found beside the program). The camera frames\n"
+      "the whole actor from the front, a little above.\n"
+      "\n"
+      "Options:\n"
+      "  --size WxH        image size in pixels (default 256x256, at most 4096 each)\n"
+      "  --motion NAME     pose the actor with this motion (default: the rest pose)\n"
+      "  --time SECONDS    time into the motion (default 0; without --motion the\n"
+      "                    first motion is used)\n"
+      "  --turn DEGREES    turn the actor about its vertical axis\n");
+}
