@@ -105,7 +105,7 @@ void Emit(const Sweep& Piece, int PartIndex, std::vector<Triangle>* Out) {
   for (int J = 0; J <= NV; ++J) {
     float Spread = 0;
     for (int I = 0; I < NU; ++I) Spread = std::max(Spread, Length(Sub(P[At(I, J)], P[At(0, J)])));
-    Pole[J] = Spread < 1e-4f;
+    Pole[J] = Spread < 1e-2f;
     if (Pole[J])
       for (int I = 0; I <= NU; ++I) P[At(I, J)] = P[At(0, J)];
   }
@@ -187,6 +187,7 @@ float Bump(float D0, float W0, float D1, float W1) {
 // Rounded end profile: 1 along the middle, falling to 0 at both ends like a
 // capsule whose caps take Cap of the length at each end.
 float CapsuleRadius(float T, float CapStart, float CapEnd) {
+  if (T <= 0 || T >= 1) return 0;
   if (T < CapStart) {
     float X = 1 - T / CapStart;
     return std::sqrt(std::max(0.0f, 1 - X * X));
