@@ -1,0 +1,146 @@
+// The skin bitmap writer: file layout, row order, reading back through the
+// engine's reader and opening in a common image program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bftest.h"
+#include "bitmapwriter.h"
+#include "testsupport.h"
+
+using bftest::Bytes;
+
+namespace {
+
+cvBitmap* PalettedBitmap(int32_t W, int32_t H, int32_t PaletteSize) {
+  cvBitmap* bitmap = bftest::MakeBitmap(W, H, CV_PIXELFORMAT_8BIT_PAL, [&](int x, int y, uint8_t* p) {
+    p[0] = (uint8_t)((x * 7 + y * 13) % PaletteSize);
+  });
+  cvBitmap_Palette* palette = cvBitmap_Palette_Create(CV_PIXELFORMAT_32BIT_XRGB, PaletteSize);
+  for (int32_t i = 0; i < PaletteSize; ++i) cvBitmap_Palette_SetColor(palette, i, i, 2 * i % 256, 255 - i, 255);
+  cvBitmap_SetPalette(bitmap, palette);
+  cvBitmap_Palette_Destroy(&palette);
+  return bitmap;
+}
+
+bool WriteWith(cvBitmap* Bitmap, const std::string& Path) {
+  BitmapWriter* writer = new BitmapWriter;
+  const bool ok = writer->Write(Bitmap, Path.c_str());
+  delete writer;
+  return ok;
+}
+
+TEST(BitmapWriter, HeadersTableAndBottomUpRows) {
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = PalettedBitmap(256, 256, 256);
+  ASSERT_TRUE(WriteWith(bitmap, dir.File("a.bmp")));
+  const Bytes file = cvtest::ReadFileBytes(dir.File("a.bmp"));
+  ASSERT_EQ(file.size(), 66614u);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[1], 'M');
+  EXPECT_EQ(cvLE_Get32(&file[2]), 66614u);
+  EXPECT_EQ(cvLE_Get32(&file[6]), 0u);
+  EXPECT_EQ(cvLE_Get32(&file[10]), 1078u);
+  EXPECT_EQ(cvLE_Get32(&file[14]), 40u);
+  EXPECT_EQ(cvLE_Get32(&file[18]), 256u);
+  EXPECT_EQ(cvLE_Get32(&file[22]), 256u);
+  EXPECT_EQ(cvLE_Get16(&file[26]), 1);
+  EXPECT_EQ(cvLE_Get16(&file[28]), 8);
+  EXPECT_EQ(cvLE_Get32(&file[30]), 0u);
+  EXPECT_EQ(cvLE_Get32(&file[34]), 0u);
+  EXPECT_EQ(cvLE_Get32(&file[38]), 2834u);
+  EXPECT_EQ(cvLE_Get32(&file[42]), 2834u);
+  EXPECT_EQ(cvLE_Get32(&file[46]), 0u);
+  EXPECT_EQ(cvLE_Get32(&file[50]), 0u);
+  // Entry 3: blue, green, red as XRGB little-endian.
+  EXPECT_EQ(file[54 + 12], 252);
+  EXPECT_EQ(file[54 + 13], 6);
+  EXPECT_EQ(file[54 + 14], 3);
+  // The first file row is the bitmap's bottom row (y = 255).
+  EXPECT_EQ(file[1078 + 5], (5 * 7 + 255 * 13) % 256);
+  cvBitmap_Destroy(&bitmap);
+}
+
+TEST(BitmapWriter, PaddingShortPaletteAndReadBack) {
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = PalettedBitmap(3, 5, 16);
+  ASSERT_TRUE(WriteWith(bitmap, dir.File("b.bmp")));
+  const Bytes file = cvtest::ReadFileBytes(dir.File("b.bmp"));
+  ASSERT_EQ(file.size(), 1078u + 4 * 5);
+  for (int row = 0; row < 5; ++row) EXPECT_EQ(file[1078 + 4 * row + 3], 0) << row;
+  for (int i = 16 * 4; i < 1024; ++i) ASSERT_EQ(file[54 + i], 0) << i;
+
+  cvBitmap* back = cvBitmap_CreateFromFileName(nullptr, dir.File("b.bmp").c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->System.Format, CV_PIXELFORMAT_8BIT_PAL);
+  EXPECT_EQ(back->System.Width, 3);
+  EXPECT_EQ(back->System.Height, 5);
+  const uint8_t* original = cvBitmap_GetMipData(bitmap, 0);
+  const uint8_t* read = cvBitmap_GetMipData(back, 0);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(read[y * back->System.Stride + x], original[y * 3 + x]);
+  cvBitmap_Palette* palette = cvBitmap_GetPalette(back);
+  ASSERT_NE(palette, nullptr);
+  EXPECT_EQ(palette->Size, 256);
+  for (int i = 0; i < 16; ++i) {
+    int32_t r, g, b, a, r0, g0, b0, a0;
+    cvBitmap_Palette_GetColor(palette, i, &r, &g, &b, &a);
+    cvBitmap_Palette_GetColor(cvBitmap_GetPalette(bitmap), i, &r0, &g0, &b0, &a0);
+    EXPECT_EQ((std::array<int32_t, 3>{r, g, b}), (std::array<int32_t, 3>{r0, g0, b0})) << i;
+  }
+  cvBitmap_Destroy(&back);
+  cvBitmap_Destroy(&bitmap);
+}
+
+TEST(BitmapWriter, TrueColourSourceGetsBuiltPalette) {
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = bftest::MakeBitmap(16, 8, CV_PIXELFORMAT_24BIT_RGB, [](int x, int y, uint8_t* p) {
+    p[0] = (uint8_t)(x * 16), p[1] = (uint8_t)(y * 32), p[2] = 77;
+  });
+  ASSERT_TRUE(WriteWith(bitmap, dir.File("c.bmp")));
+  cvBitmap* back = cvBitmap_CreateFromFileName(nullptr, dir.File("c.bmp").c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->System.Format, CV_PIXELFORMAT_8BIT_PAL);
+  // 128 distinct colours fit the palette, so every pixel comes back close.
+  cvBitmap_Palette* palette = cvBitmap_GetPalette(back);
+  const uint8_t* read = cvBitmap_GetMipData(back, 0);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) {
+      int32_t r, g, b, a;
+      cvBitmap_Palette_GetColor(palette, read[y * back->System.Stride + x], &r, &g, &b, &a);
+      EXPECT_NEAR(r, x * 16, 4);
+      EXPECT_NEAR(g, y * 32, 4);
+      EXPECT_NEAR(b, 77, 4);
+    }
+  // The bitmap itself stays true-colour.
+  EXPECT_EQ(bitmap->System.Format, CV_PIXELFORMAT_24BIT_RGB);
+  cvBitmap_Destroy(&back);
+  cvBitmap_Destroy(&bitmap);
+}
+
+TEST(BitmapWriter, MissingDirectoryFails) {
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = PalettedBitmap(4, 4, 4);
+  EXPECT_FALSE(WriteWith(bitmap, dir.File("no/such/dir/x.bmp")));
+  // The lock was released: the bitmap can be write-locked again.
+  cvBitmap* lock = nullptr;
+  EXPECT_TRUE(cvBitmap_LockForWrite(bitmap, &lock, 0, 0));
+  cvBitmap_UnLock_NoChange(lock);
+  cvBitmap_Destroy(&bitmap);
+}
+
+TEST(BitmapWriter, OpensInImageMagick) {
+  if (std::system("identify -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick not installed";
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = PalettedBitmap(37, 11, 200);
+  ASSERT_TRUE(WriteWith(bitmap, dir.File("d.bmp")));
+  const std::string command = "identify -format '%w %h %m' '" + dir.File("d.bmp") + "' > '" + dir.File("out.txt") + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Bytes out = cvtest::ReadFileBytes(dir.File("out.txt"));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "37 11 BMP");
+  cvBitmap_Destroy(&bitmap);
+}
+
+}  // namespace
