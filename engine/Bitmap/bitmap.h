@@ -161,6 +161,7 @@ struct cvBitmap {
   int32_t DriverMipCount;         // wanted number of driver levels (1 at creation when 0)
   cvBitmap_Info Driver;           // the driver's copy (valid while attached); Palette is the driver palette
   uint32_t DriverFormatFlags;     // capability flags of the driver format chosen
+  uint32_t AttachFlags;           // driver-use flags the copy was made for
   cvDriver_Table* DriverTable;
   void* DriverHandle;        // texture handle; attached when set
   void* DriverAlphaHandle;   // separate alpha texture made for this bitmap, or null

@@ -1,2 +1,0 @@
-// Module anchor: keeps the library non-empty until the module has sources.
-#include "Bitmap/cvbitmap.h"
