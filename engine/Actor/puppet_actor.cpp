@@ -265,14 +265,17 @@ int cvActor_GetBoneOrientedBox(const cvActor* Actor, const char* BoneName, cvVec
 
 int cvActor_GetDynamicExtBox(const cvActor* Actor, cvExtBox* Box) {
   if (!Actor || !Box || !bodyOf(Actor)) return 0;
-  cvExtBox_Set(Box, 9e9f, 9e9f, 9e9f, -9e9f, -9e9f, -9e9f);
+  // Set field by field: the box starts inverted so that any bone widens it.
+  Box->Min = {9e9f, 9e9f, 9e9f};
+  Box->Max = {-9e9f, -9e9f, -9e9f};
   int Found = 0;
   const int32_t Bones = cvBody_GetBoneCount(bodyOf(Actor));
   for (int32_t B = 0; B < Bones; ++B) {
     cvExtBox One;
     if (!boneBox(Actor, B, &One)) continue;
-    cvExtBox_ExtendToEnclose(Box, &One.Min);
-    cvExtBox_ExtendToEnclose(Box, &One.Max);
+    Box->Min.X = std::min(Box->Min.X, One.Min.X), Box->Max.X = std::max(Box->Max.X, One.Max.X);
+    Box->Min.Y = std::min(Box->Min.Y, One.Min.Y), Box->Max.Y = std::max(Box->Max.Y, One.Max.Y);
+    Box->Min.Z = std::min(Box->Min.Z, One.Min.Z), Box->Max.Z = std::max(Box->Max.Z, One.Max.Z);
     Found = 1;
   }
   return Found;

@@ -189,7 +189,13 @@ void clearUserPolys(cvWorld* W) {
 
 void releaseWorld(cvWorld* W) {
   if (W->TheLevel) {
-    // Every listed actor loses the world's reference.
+    // Every listed actor loses the world's reference. Puppets registered
+    // with this world forget it: the bitmap list below releases their
+    // registrations, and an actor may outlive the world.
+    for (int32_t I = 0; I < W->ActorCount; ++I) {
+      cvActor* A = W->Actors[I].Actor;
+      if (A && A->Puppet && A->Puppet->World == W) A->Puppet->World = nullptr;
+    }
     for (int32_t I = 0; I < W->ActorCount; ++I) {
       cvActor* A = W->Actors[I].Actor;
       if (A) cvActor_Destroy(&A);
