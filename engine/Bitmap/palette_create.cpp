@@ -499,12 +499,14 @@ cvBitmap_Palette* cvBitmap_CreatePaletteForBitmap(cvBitmap* Bitmap, int Optimise
 
 int cvBitmap_PalettePools_Create(void) {
   // The pool grows block by block on demand; creating it early only makes
-  // sure the root block exists.
-  if (gNodes.Used() == 0 && gNodes.New() < 0) {
-    CV_ERROR(-1);
-    return 0;
+  // sure its first block exists.
+  if (gNodes.Used() == 0) {
+    if (gNodes.New() < 0) {
+      CV_ERROR(-1);
+      return 0;
+    }
+    gNodes.Reset();
   }
-  gNodes.Reset();
   return 1;
 }
 
