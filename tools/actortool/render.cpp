@@ -4,6 +4,7 @@
 //
 //   actortool render FILE OUT.png [--size WxH] [--motion NAME] [--time SECONDS]
 //                                 [--turn DEGREES]
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -227,21 +228,29 @@ bool ReadActor(const std::string& Path, cvActorDef** Def) {
   return *Def != nullptr;
 }
 
-// Places the camera so that the whole box is in view, looking at it from the
-// front and a little above.
+// Places the camera so that the whole box is in view, looking at the
+// actor's front (actors face -Z) from a little above.
 void FrameBox(cvCamera* Camera, const cvExtBox& Box, int32_t Width, int32_t Height) {
   const cvVec3d Centre = {(Box.Min.X + Box.Max.X) * 0.5f, (Box.Min.Y + Box.Max.Y) * 0.5f,
                           (Box.Min.Z + Box.Max.Z) * 0.5f};
-  cvVec3d Half;
-  cvVec3d_Subtract(&Box.Max, &Centre, &Half);
-  const float Radius = std::max(cvVec3d_Length(&Half), 0.01f);
-  // A point Radius off the axis at distance D lands Scale * Radius / D
-  // pixels from the centre; keep that within 45% of the smaller side.
+  cvXForm3d M, Tilt;
+  cvXForm3d_SetYRotation(&M, 3.14159265f);       // from the front
+  cvXForm3d_SetXRotation(&Tilt, -0.17453292f);   // 10 degrees down
+  cvXForm3d_Multiply(&M, &Tilt, &M);
+  // Each corner, in the camera's axes relative to the centre, must land
+  // within 45% of the image's half sizes: |x| * Scale / (D - z) <= limit.
   const float Scale = cvCamera_GetScale(Camera);
-  const float Fit = 0.45f * (float)std::min(Width, Height);
-  const float Distance = Scale * Radius / Fit + Radius;
-  cvXForm3d M;
-  cvXForm3d_SetXRotation(&M, -0.17453292f);  // 10 degrees down
+  const float LimitX = 0.9f * 0.5f * (float)Width, LimitY = 0.9f * 0.5f * (float)Height;
+  float Distance = 0.01f;
+  for (int K = 0; K < 8; ++K) {
+    const cvVec3d Corner = {(K & 1) ? Box.Max.X : Box.Min.X, (K & 2) ? Box.Max.Y : Box.Min.Y,
+                            (K & 4) ? Box.Max.Z : Box.Min.Z};
+    cvVec3d Rel, C;
+    cvVec3d_Subtract(&Corner, &Centre, &Rel);
+    cvXForm3d_TransposeTransform(&M, &Rel, &C);  // into the camera's axes (M has no translation yet)
+    Distance = std::max(Distance, C.Z + Scale * std::fabs(C.X) / LimitX);
+    Distance = std::max(Distance, C.Z + Scale * std::fabs(C.Y) / LimitY);
+  }
   const cvVec3d Back = {0, 0, Distance};
   cvVec3d Offset;
   cvXForm3d_Rotate(&M, &Back, &Offset);
@@ -291,7 +300,8 @@ bool Render(const Options& O, std::vector<uint32_t>* Pixels) {
     return Fail("the actor could not be posed");
 
   // Brighter than the engine's defaults: a thumbnail should show the skin.
-  const cvVec3d FillDirection = {-0.3f, 0.6f, 0.75f};
+  // The fill light comes from the viewer's upper left, in front of the actor.
+  const cvVec3d FillDirection = {0.4f, 0.6f, -0.7f};
   cvActor_SetLightingOptions(S.Actor, 1, &FillDirection, 190, 190, 190, 95, 95, 95, 0, 3, nullptr, 0);
 
   const cvRect Rect = {0, O.Width - 1, 0, O.Height - 1};
@@ -302,7 +312,9 @@ bool Render(const Options& O, std::vector<uint32_t>* Pixels) {
     return Fail("the actor has no extent to frame");
   FrameBox(S.Camera, Box, O.Width, O.Height);
 
-  if (!cvEngine_BeginFrame(S.Engine, S.Camera, 1) ||
+  // A neutral dark background behind the actor.
+  const cvRGBA Background = {46, 50, 58, 255};
+  if (!cvEngine_BeginFrame(S.Engine, S.Camera, 1) || !cvEngine_FillRect(S.Engine, &Rect, &Background) ||
       !cvEngine_RenderWorld(S.Engine, S.World, S.Camera, 0.0f) || !cvEngine_EndFrame(S.Engine))
     return Fail("drawing the frame failed");
   if (S.Window.FrameWidth() != O.Width || S.Window.FrameHeight() != O.Height)
@@ -337,7 +349,7 @@ void actortool_render_help() {
       "\n"
       "Draws the actor file FILE into the PNG image OUT.png through the engine and the\n"
       "software render driver (SoftRnd.so, found beside the program). The camera frames\n"
-      "the whole actor from the front, a little above.\n"
+      "the whole actor from its front, a little above.\n"
       "\n"
       "Options:\n"
       "  --size WxH        image size in pixels (default 256x256, at most 4096 each)\n"
