@@ -15,9 +15,6 @@ namespace softrnd {
 enum Format : int32_t {
   FMT_PAL8 = 1,
   FMT_GRAY8 = 2,
-  FMT_RGB565 = 5,
-  FMT_ARGB4444 = 7,
-  FMT_ARGB1555 = 8,
   FMT_XRGB8888 = 13,
   FMT_ARGB8888 = 17,
 };

@@ -1,0 +1,217 @@
+// Pixels drawn by the real SoftRnd module through the engine, read back from
+// the headless window's presented frame.
+#include <cstring>
+#include <vector>
+
+#include "enginetest.h"
+
+using enginetest::SoftEngine;
+
+namespace {
+
+constexpr int32_t kXRGB = 13;  // 32 bit XRGB
+
+uint32_t R(uint32_t p) { return (p >> 16) & 0xFF; }
+uint32_t G(uint32_t p) { return (p >> 8) & 0xFF; }
+uint32_t B(uint32_t p) { return p & 0xFF; }
+
+// A texture in 32 bit XRGB holding Texels row by row.
+void* MakeTexture(cvDriver_Table* d, int32_t w, int32_t h, const std::vector<uint32_t>& texels) {
+  cvDriver_PixelFormat f{kXRGB, CV_DRIVER_FORMAT_3D};
+  void* t = d->CreateTexture(w, h, 1, &f);
+  if (!t) return nullptr;
+  int32_t pitch = 0;
+  auto* p = static_cast<uint8_t*>(d->LockTexture(t, 0, &pitch));
+  for (int32_t y = 0; y < h; ++y) std::memcpy(p + y * pitch, &texels[(size_t)y * w], (size_t)w * 4);
+  d->UnlockTexture(t, 0);
+  return t;
+}
+
+cvDriver_Vertex V(float x, float y, float z, float u = 0, float v = 0, float r = 255,
+                  float g = 255, float b = 255, float a = 255) {
+  return cvDriver_Vertex{x, y, z, u, v, r, g, b, a};
+}
+
+// A screen-aligned quad [x0,x1) x [y0,y1) at depth z in one colour.
+void Quad(cvDriver_Table* d, float x0, float y0, float x1, float y1, float z, uint32_t rgb,
+          float a = 255, uint32_t flags = 0) {
+  float r = (float)R(rgb), g = (float)G(rgb), b = (float)B(rgb);
+  cvDriver_Vertex v[4] = {V(x0, y0, z, 0, 0, r, g, b, a), V(x1, y0, z, 0, 0, r, g, b, a),
+                          V(x1, y1, z, 0, 0, r, g, b, a), V(x0, y1, z, 0, 0, r, g, b, a)};
+  ASSERT_TRUE(d->RenderGouraudPoly(v, 4, flags));
+}
+
+class Render : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(s.Engine, nullptr);
+    cvEngine_EnableFrameRateCounter(s.Engine, 0);
+    ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+    d = s.Driver();
+  }
+  void Finish() { ASSERT_TRUE(cvEngine_EndFrame(s.Engine)); }
+  SoftEngine s{64, 64};
+  cvDriver_Table* d = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Render, TexturedQuadShowsTexelsInPlace) {
+  std::vector<uint32_t> texels(16);
+  for (uint32_t i = 0; i < 16; ++i) texels[i] = (i * 16) << 16 | (255 - i * 16) << 8 | (i * 7);
+  void* t = MakeTexture(d, 4, 4, texels);
+  ASSERT_NE(t, nullptr);
+  cvDriver_Vertex q[4] = {V(8, 8, 1, 0, 0), V(56, 8, 1, 1, 0), V(56, 56, 1, 1, 1), V(8, 56, 1, 0, 1)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, 0));
+  Finish();
+  ASSERT_EQ(s.Window.FrameWidth(), 64);
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) {
+      // Centre and corners of each 12 x 12 texel cell.
+      EXPECT_EQ(s.Pixel(8 + 12 * i + 6, 8 + 12 * j + 6), texels[j * 4 + i]) << i << "," << j;
+      EXPECT_EQ(s.Pixel(8 + 12 * i, 8 + 12 * j), texels[j * 4 + i]) << i << "," << j;
+      EXPECT_EQ(s.Pixel(8 + 12 * i + 11, 8 + 12 * j + 11), texels[j * 4 + i]) << i << "," << j;
+    }
+  EXPECT_EQ(s.Pixel(7, 30), 0u);
+  EXPECT_EQ(s.Pixel(56, 30), 0u);
+  EXPECT_EQ(s.Pixel(30, 56), 0u);
+}
+
+TEST_F(Render, NearerPolygonsHideFartherOnesInAnyOrder) {
+  Quad(d, 0, 0, 40, 40, 10.0f, 0xFF0000);  // far red
+  Quad(d, 20, 20, 64, 64, 2.0f, 0x00FF00);  // near green
+  Quad(d, 10, 10, 50, 50, 5.0f, 0x0000FF);  // blue between them
+  Finish();
+  EXPECT_EQ(s.Pixel(5, 5), 0xFF0000u);
+  EXPECT_EQ(s.Pixel(15, 15), 0x0000FFu);  // blue over red
+  EXPECT_EQ(s.Pixel(30, 30), 0x00FF00u);  // green over both
+  EXPECT_EQ(s.Pixel(60, 60), 0x00FF00u);
+}
+
+TEST_F(Render, DepthInterpolatesAcrossIntersectingPolygons) {
+  // A polygon sloping from depth 1 (left) to 9 (right) against a flat one at 5.
+  cvDriver_Vertex slope[4] = {V(0, 0, 1, 0, 0, 255, 0, 0), V(64, 0, 9, 0, 0, 255, 0, 0),
+                              V(64, 64, 9, 0, 0, 255, 0, 0), V(0, 64, 1, 0, 0, 255, 0, 0)};
+  ASSERT_TRUE(d->RenderGouraudPoly(slope, 4, 0));
+  Quad(d, 0, 0, 64, 64, 5.0f, 0x0000FF);
+  Finish();
+  EXPECT_EQ(s.Pixel(4, 32), 0xFF0000u);
+  EXPECT_EQ(s.Pixel(60, 32), 0x0000FFu);
+}
+
+TEST_F(Render, ColourKeyedTexelsLetTheBackgroundThrough) {
+  Quad(d, 0, 0, 64, 64, 10.0f, 0x204060);
+  std::vector<uint32_t> texels = {0x00FF00FF, 0x00FFFFFF, 0x00FFFFFF, 0x00FF00FF};
+  void* t = MakeTexture(d, 2, 2, texels);
+  ASSERT_TRUE(d->SetColorKey(t, 1, 0x00FF00FF));
+  cvDriver_Vertex q[4] = {V(0, 0, 1, 0, 0), V(64, 0, 1, 1, 0), V(64, 64, 1, 1, 1), V(0, 64, 1, 0, 1)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, CV_DRIVER_POLY_COLORKEY));
+  // Without the key flag the same texels are drawn.
+  cvDriver_Vertex q2[4] = {V(0, 48, 0.5f, 0, 0), V(16, 48, 0.5f, 1, 0), V(16, 64, 0.5f, 1, 1),
+                           V(0, 64, 0.5f, 0, 1)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q2, 4, t, 0));
+  Finish();
+  EXPECT_EQ(s.Pixel(10, 10), 0x204060u);  // keyed: background
+  EXPECT_EQ(s.Pixel(50, 10), 0xFFFFFFu);
+  EXPECT_EQ(s.Pixel(10, 40), 0xFFFFFFu);
+  EXPECT_EQ(s.Pixel(50, 40), 0x204060u);
+  EXPECT_EQ(s.Pixel(3, 51), 0xFF00FFu);   // drawn when keying is off
+}
+
+TEST_F(Render, GouraudColoursInterpolate) {
+  cvDriver_Vertex q[4] = {V(0, 0, 1, 0, 0, 255, 0, 0), V(64, 0, 1, 0, 0, 0, 0, 255),
+                          V(64, 64, 1, 0, 0, 0, 0, 255), V(0, 64, 1, 0, 0, 255, 0, 0)};
+  ASSERT_TRUE(d->RenderGouraudPoly(q, 4, 0));
+  Finish();
+  uint32_t mid = s.Pixel(32, 32);
+  EXPECT_NEAR((int)R(mid), 127, 3);
+  EXPECT_NEAR((int)B(mid), 127, 3);
+  EXPECT_EQ(G(mid), 0u);
+  EXPECT_GT(R(s.Pixel(0, 10)), 250u);
+  EXPECT_GT(B(s.Pixel(63, 10)), 250u);
+  for (int x = 1; x < 64; ++x) EXPECT_LE(R(s.Pixel(x, 20)), R(s.Pixel(x - 1, 20)));
+}
+
+TEST_F(Render, TexturesArePerspectiveCorrect) {
+  // Left half of the texture black, right half white; the polygon's left
+  // edge is at depth 1, its right edge at depth 3. Texture U = 0.5 then lies
+  // three quarters of the way across the screen, not half way.
+  void* t = MakeTexture(d, 2, 1, {0x000000, 0xFFFFFF});
+  cvDriver_Vertex q[4] = {V(0, 0, 1, 0, 0), V(64, 0, 3, 1, 0), V(64, 64, 3, 1, 1), V(0, 64, 1, 0, 1)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, 0));
+  Finish();
+  EXPECT_EQ(s.Pixel(40, 32), 0x000000u);  // affine mapping would give white here
+  EXPECT_EQ(s.Pixel(46, 32), 0x000000u);
+  EXPECT_EQ(s.Pixel(50, 32), 0xFFFFFFu);
+}
+
+TEST_F(Render, AlphaBlendingAndTextureModulation) {
+  Quad(d, 0, 0, 64, 64, 10.0f, 0xFFFFFF);
+  Quad(d, 0, 0, 32, 64, 1.0f, 0x000000, 128, CV_DRIVER_POLY_BLEND);
+  void* t = MakeTexture(d, 1, 1, {0xFFFFFF});
+  cvDriver_Vertex q[4] = {V(32, 0, 1, 0, 0, 255, 128, 0), V(64, 0, 1, 1, 0, 255, 128, 0),
+                          V(64, 64, 1, 1, 1, 255, 128, 0), V(32, 64, 1, 0, 1, 255, 128, 0)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, 0));
+  Finish();
+  EXPECT_NEAR((int)R(s.Pixel(16, 16)), 127, 2);
+  EXPECT_NEAR((int)G(s.Pixel(16, 16)), 127, 2);
+  EXPECT_EQ(R(s.Pixel(48, 16)), 255u);
+  EXPECT_NEAR((int)G(s.Pixel(48, 16)), 128, 1);
+  EXPECT_EQ(B(s.Pixel(48, 16)), 0u);
+}
+
+TEST_F(Render, FillRectCoversItsInclusiveRectangle) {
+  cvRect r{10, 19, 5, 9};
+  cvRGBA red{255, 0, 0, 255};
+  ASSERT_TRUE(cvEngine_FillRect(s.Engine, &r, &red));
+  Finish();
+  EXPECT_EQ(s.Pixel(10, 5), 0xFF0000u);
+  EXPECT_EQ(s.Pixel(19, 9), 0xFF0000u);
+  EXPECT_EQ(s.Pixel(20, 9), 0u);
+  EXPECT_EQ(s.Pixel(19, 10), 0u);
+  EXPECT_EQ(s.Pixel(9, 5), 0u);
+}
+
+TEST_F(Render, TextAppearsWherePutStringPutsIt) {
+  ASSERT_TRUE(cvEngine_PutString(s.Engine, 20, 30, "H#"));
+  Finish();
+  int inside = 0, outside = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const bool lit = s.Pixel(x, y) != 0;
+      const bool inCells = x >= 20 && x < 36 && y >= 30 && y < 44;
+      (inCells ? inside : outside) += lit;
+    }
+  EXPECT_GT(inside, 20);
+  EXPECT_EQ(outside, 0);
+  // "H": two vertical strokes with a gap between them in the middle row.
+  int strokes = 0;
+  for (int x = 20; x < 28; ++x) strokes += s.Pixel(x, 35) == 0xFFFFFFu;
+  EXPECT_EQ(strokes, 2);
+}
+
+TEST(RenderModes, FixedModeFramesKeepTheModeSize) {
+  SoftEngine s(100, 80, "320x240");
+  ASSERT_NE(s.Engine, nullptr);
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  EXPECT_EQ(s.Window.FrameWidth(), 320);
+  EXPECT_EQ(s.Window.FrameHeight(), 240);
+  EXPECT_EQ(s.Window.PresentCount(), 1);
+}
+
+TEST(RenderModes, WindowedFramesFollowTheClientSize) {
+  SoftEngine s(100, 80);
+  ASSERT_NE(s.Engine, nullptr);
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  EXPECT_EQ(s.Window.FrameWidth(), 100);
+  s.Window.SetClientSize(50, 40);
+  EXPECT_TRUE(cvEngine_UpdateWindow(s.Engine));
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  EXPECT_EQ(s.Window.FrameWidth(), 50);
+  EXPECT_EQ(s.Window.FrameHeight(), 40);
+}
