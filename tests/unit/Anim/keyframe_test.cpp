@@ -256,7 +256,7 @@ TEST(QKFrame, MalformedBlocksAreRefused) {
       {"Keys 99999999 0 0 0\n0 1 0 0 0\n"},   // count beyond the file
   };
   for (const Case& c : cases) {
-    Reader r(std::string(c.Text));
+    Reader r{std::string(c.Text)};
     cvErrorLog_Clear();
     EXPECT_EQ(cvQKFrame_ReadText(r.File(), nullptr, nullptr), nullptr) << c.Text;
     EXPECT_LOGGED(61);
