@@ -145,6 +145,22 @@ TEST(QKFrame, SquadPassesThroughKeysAndFollowsOneAxis) {
   cvTKArray_Destroy(&keys);
 }
 
+TEST(QKFrame, LoopedSquadControlsWrapAround) {
+  // A loop whose last key repeats the first: both ends see the same neighbours.
+  cvTKArray* keys = cvQKFrame_CreateSquad();
+  const cvQuaternion qs[] = {AxisAngle(1, 0, 0, 0.0f), AxisAngle(1, 0, 0, 1.0f), AxisAngle(0, 1, 0, 1.0f),
+                             AxisAngle(1, 0, 0, 0.0f)};
+  for (int i = 0; i < 4; ++i) cvQKFrame_InsertKey(&keys, static_cast<float>(i), &qs[i], nullptr);
+  cvQKFrame_ComputeSquadControls(1, keys);
+  auto key = [&](int i) { return static_cast<const cvQKFrame_SquadKey*>(cvTKArray_GetElementConst(keys, i)); };
+  EXPECT_TRUE(cvQuaternion_Compare(&key(0)->Control, &key(3)->Control, 1e-6f));
+  EXPECT_FALSE(cvQuaternion_Compare(&key(0)->Control, &key(0)->Q, 1e-3f));
+  // Not looped: the ends keep Control = Q.
+  cvQKFrame_ComputeSquadControls(0, keys);
+  EXPECT_TRUE(cvQuaternion_Compare(&key(3)->Control, &key(3)->Q, 0.0f));
+  cvTKArray_Destroy(&keys);
+}
+
 TEST(QKFrame, AlignHemispheresFlipsOppositeKeys) {
   cvTKArray* keys = cvQKFrame_CreateSlerp();
   cvQuaternion a = AxisAngle(1, 0, 0, 0.1f), b = a;
