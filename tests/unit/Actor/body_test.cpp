@@ -1,0 +1,410 @@
+// Bodies: the face builder (sharing, material order, bone order), materials
+// and their bitmap references, the body file round trip, and refusal of
+// malformed body files.
+#include <cstring>
+#include <map>
+#include <random>
+#include <tuple>
+
+#include "actor_testutil.h"
+#include "testsupport.h"
+
+using namespace actortest;
+
+namespace {
+
+struct BodyDeleter {
+  void operator()(cvBody* Body) const { cvBody_Destroy(&Body); }
+};
+using BodyPtr = std::unique_ptr<cvBody, BodyDeleter>;
+
+cvVec3d V(float X, float Y, float Z) { return cvVec3d{X, Y, Z}; }
+
+BodyPtr BodyWithBones(int Count) {
+  BodyPtr body(cvBody_Create());
+  const cvXForm3d up = Translation(0, 1, 0);
+  for (int i = 0; i < Count; ++i) EXPECT_TRUE(cvBody_AddBone(body.get(), i - 1, "b", &up, nullptr));
+  EXPECT_TRUE(cvBody_AddMaterial(body.get(), "m0", nullptr, 1, 2, 3, nullptr));
+  EXPECT_TRUE(cvBody_AddMaterial(body.get(), "m1", nullptr, 1, 2, 3, nullptr));
+  EXPECT_TRUE(cvBody_AddMaterial(body.get(), "m2", nullptr, 1, 2, 3, nullptr));
+  return body;
+}
+
+bool AddTriangle(cvBody* Body, cvVec3d P0, cvVec3d P1, cvVec3d P2, int B0, int B1, int B2, int M) {
+  const cvVec3d n = V(0, 0, 1);
+  return cvBody_AddFace(Body, &P0, &n, P0.X, P0.Y, B0, &P1, &n, P1.X, P1.Y, B1, &P2, &n, P2.X, P2.Y,
+                        B2, M);
+}
+
+// Bytes of the geometry stream of a written body, and an archive rebuilt
+// around changed geometry bytes.
+std::vector<uint8_t> GeometryOf(cvBody* Body) {
+  auto file = WriteToMemory([Body](cvVFile* f) { return cvBody_WriteToFile(Body, f); });
+  return ArchiveEntry(file, "Geometry");
+}
+std::vector<uint8_t> BodyFileWith(const std::vector<uint8_t>& Geometry) {
+  return MakeArchive({{"Geometry", Geometry}}, {"Bitmaps"});
+}
+
+// MakeBody() without its one bitmap, so that its geometry alone is a body.
+BodyPtr PlainBody() {
+  BodyPtr body(MakeBody());
+  EXPECT_TRUE(cvBody_SetMaterial(body.get(), 1, nullptr, 1, 1, 1));
+  return body;
+}
+
+// Offsets inside the geometry stream.
+size_t VertexOffset() { return 4 + 4 + 24 + 2; }
+size_t BoneOffset(const cvBody* B) {
+  return VertexOffset() + B->VertexCount * 24u + 2 + B->NormalCount * 16u + 2;
+}
+size_t MaterialOffset(const cvBody* B) {
+  return BoneOffset(B) + B->BoneCount * 76u + 12 + cvStrBlock_GetDataSize(B->BoneNames) + 2;
+}
+size_t LevelOffset(const cvBody* B) {
+  return MaterialOffset(B) + B->MaterialCount * 16u + 12 + cvStrBlock_GetDataSize(B->MaterialNames);
+}
+
+}  // namespace
+
+TEST(Body, NewBodyIsEmptyAndDestroyClearsTheHandle) {
+  cvBody* body = cvBody_Create();
+  ASSERT_TRUE(cvBody_IsValid(body));
+  int32_t vertices = -1, faces = -1, normals = -1;
+  EXPECT_TRUE(cvBody_GetGeometryStats(body, 0, &vertices, &faces, &normals));
+  EXPECT_EQ(vertices + faces + normals, 0);
+  EXPECT_EQ(cvBody_GetBoneCount(body), 0);
+  EXPECT_EQ(cvBody_GetMaterialCount(body), 0);
+  EXPECT_EQ(body->LevelCount, 1);
+  cvVec3d lo, hi;
+  EXPECT_TRUE(cvBody_GetBoundingBox(body, -1, &lo, &hi));
+  EXPECT_EQ(lo.X + lo.Y + lo.Z + hi.X + hi.Y + hi.Z, 0.0f);
+  cvBody_Destroy(&body);
+  EXPECT_EQ(body, nullptr);
+}
+
+TEST(Body, CornersShareVerticesAndNormalsOnlyOnTheSameBone) {
+  BodyPtr body = BodyWithBones(2);
+  // The second face repeats two corners within the tolerance.
+  ASSERT_TRUE(AddTriangle(body.get(), V(0, 0, 0), V(1, 0, 0), V(0, 1, 0), 0, 0, 0, 0));
+  ASSERT_TRUE(AddTriangle(body.get(), V(1.0005f, 0, 0), V(0, 1, 0.0009f), V(1, 1, 0), 0, 0, 0, 0));
+  EXPECT_EQ(body->VertexCount, 4);
+  EXPECT_EQ(body->NormalCount, 1);
+  // The same position on another bone is another vertex (and normal).
+  ASSERT_TRUE(AddTriangle(body.get(), V(0, 0, 0), V(1, 0, 0), V(0, 1, 0), 1, 1, 1, 0));
+  EXPECT_EQ(body->VertexCount, 7);
+  EXPECT_EQ(body->NormalCount, 2);
+  // A texture coordinate beyond the tolerance makes a new vertex.
+  const cvVec3d p = V(0, 0, 0), n = V(0, 0, 5);
+  ASSERT_TRUE(cvBody_AddFace(body.get(), &p, &n, 0.002f, 0, 0, &p, &n, 0, 0, 0, &p, &n, 0, 0, 0, 0));
+  EXPECT_EQ(body->VertexCount, 8);
+  EXPECT_FLOAT_EQ(body->Normals[0].Normal.Z, 1.0f);  // stored normalised
+  // Bone boxes grow with the vertices attached.
+  cvVec3d lo, hi;
+  ASSERT_TRUE(cvBody_GetBoundingBox(body.get(), 0, &lo, &hi));
+  EXPECT_FLOAT_EQ(hi.X, 1.0f);  // a shared corner does not widen the box
+  EXPECT_FLOAT_EQ(hi.Y, 1.0f);
+  EXPECT_FLOAT_EQ(lo.X, 0.0f);
+}
+
+TEST(Body, FacesStayInMaterialOrderAndFaceAddOrderWithinAMaterial) {
+  BodyPtr body = BodyWithBones(1);
+  const int materials[] = {2, 0, 2, 1};
+  for (int i = 0; i < 4; ++i)
+    ASSERT_TRUE(AddTriangle(body.get(), V((float)i, 0, 0), V(0, 1, 0), V(0, 0, 1), 0, 0, 0, materials[i]));
+  const cvBodyLevel& level = body->Levels[0];
+  ASSERT_EQ(level.FaceCount, 4);
+  const float expectedX[] = {1, 3, 0, 2};  // material 0, 1, 2 (first), 2 (second)
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(level.Faces[i].MaterialIndex, (uint16_t)(i < 3 ? i : 2));
+    EXPECT_EQ(body->Vertices[level.Faces[i].VertexIndex[0]].Position.X, expectedX[i]);
+  }
+}
+
+// Random faces over random bones: afterwards the vertices are in bone order,
+// no corner is lost or merged wrongly, and every face still names exactly the
+// corners it was given, in the order given.
+TEST(Body, BoneSortKeepsEveryFaceOnItsOwnCorners) {
+  BodyPtr body = BodyWithBones(6);
+  std::mt19937 random(7);
+  struct Corner {
+    float X, Y, U;
+    int Bone;
+  };
+  std::vector<std::array<Corner, 3>> faces;
+  std::map<std::tuple<float, float, float, int>, int> distinct;
+  for (int f = 0; f < 200; ++f) {
+    std::array<Corner, 3> face;
+    for (Corner& c : face) {
+      c = {(float)(random() % 5), (float)(random() % 5), (float)(random() % 2), (int)(random() % 6)};
+      distinct[{c.X, c.Y, c.U, c.Bone}] = 1;
+    }
+    faces.push_back(face);
+    const cvVec3d n = V(0, 1, 0);
+    cvVec3d p[3];
+    for (int c = 0; c < 3; ++c) p[c] = V(face[c].X, face[c].Y, 0);
+    ASSERT_TRUE(cvBody_AddFace(body.get(), &p[0], &n, face[0].U, 0, face[0].Bone, &p[1], &n, face[1].U,
+                               0, face[1].Bone, &p[2], &n, face[2].U, 0, face[2].Bone, 0));
+  }
+  ASSERT_EQ(body->VertexCount, (int)distinct.size());
+  for (int i = 1; i < body->VertexCount; ++i)
+    ASSERT_LE(body->Vertices[i - 1].BoneIndex, body->Vertices[i].BoneIndex) << i;
+  const cvBodyLevel& level = body->Levels[0];
+  ASSERT_EQ(level.FaceCount, 200);
+  for (int f = 0; f < 200; ++f) {
+    for (int c = 0; c < 3; ++c) {
+      const cvBodyVertex& v = body->Vertices[level.Faces[f].VertexIndex[c]];
+      EXPECT_EQ(v.Position.X, faces[f][c].X) << f << " " << c;
+      EXPECT_EQ(v.Position.Y, faces[f][c].Y) << f << " " << c;
+      EXPECT_EQ(v.U, faces[f][c].U) << f << " " << c;
+      EXPECT_EQ(v.BoneIndex, faces[f][c].Bone) << f << " " << c;
+      EXPECT_EQ(body->Normals[level.Faces[f].NormalIndex[c]].BoneIndex, faces[f][c].Bone);
+    }
+  }
+}
+
+TEST(Body, AddOperationsRefuseWhatCouldNotBeDrawnOrSaved) {
+  BodyPtr body = BodyWithBones(2);
+  int32_t index = -1;
+  EXPECT_FALSE(cvBody_AddMaterial(body.get(), "m1", nullptr, 0, 0, 0, &index));
+  EXPECT_LOGGED(-1);
+  EXPECT_FALSE(cvBody_AddMaterial(body.get(), "", nullptr, 0, 0, 0, &index));
+  EXPECT_FALSE(cvBody_AddMaterial(body.get(), nullptr, nullptr, 0, 0, 0, &index));
+  EXPECT_EQ(cvBody_GetMaterialCount(body.get()), 3);
+  EXPECT_TRUE(cvBody_AddMaterial(body.get(), "M1", nullptr, 0, 0, 0, &index));  // case-sensitive
+  EXPECT_EQ(index, 3);
+  // Unknown bone, unknown material, a parent that is not an earlier bone.
+  EXPECT_FALSE(AddTriangle(body.get(), V(0, 0, 0), V(1, 0, 0), V(0, 1, 0), 0, 2, 0, 0));
+  EXPECT_FALSE(AddTriangle(body.get(), V(0, 0, 0), V(1, 0, 0), V(0, 1, 0), 0, 0, 0, 4));
+  const cvXForm3d up = Translation(0, 1, 0);
+  EXPECT_FALSE(cvBody_AddBone(body.get(), 2, "ahead", &up, nullptr));
+  EXPECT_EQ(body->VertexCount, 0);
+  EXPECT_EQ(cvBody_GetBoneCount(body.get()), 2);
+}
+
+TEST(Body, BoneQueriesAndBoxes) {
+  BodyPtr body(MakeBody());
+  ASSERT_TRUE(body);
+  int32_t index = -1, parent = -2;
+  cvXForm3d attachment;
+  ASSERT_TRUE(cvBody_GetBoneByName(body.get(), "head", &index, &attachment, &parent));
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(parent, 1);
+  EXPECT_FLOAT_EQ(attachment.T.Y, 1.0f);
+  EXPECT_FALSE(cvBody_GetBoneByName(body.get(), "Head", &index, nullptr, nullptr));
+  const char* name = nullptr;
+  ASSERT_TRUE(cvBody_GetBone(body.get(), 1, &name, nullptr, &parent));
+  EXPECT_STREQ(name, "spine");
+  EXPECT_EQ(parent, 0);
+  EXPECT_EQ(cvBody_GetBoneNameChecksum(body.get()), cvStrBlock_GetChecksum(body->BoneNames));
+
+  const cvXForm3d up = Translation(0, 1, 0);
+  ASSERT_TRUE(cvBody_AddBone(body.get(), 0, "empty", &up, &index));
+  cvVec3d lo, hi;
+  EXPECT_FALSE(cvBody_GetBoundingBox(body.get(), index, &lo, &hi));
+  EXPECT_TRUE(cvBody_GetBoundingBox(body.get(), -1, &lo, &hi));
+  EXPECT_FLOAT_EQ(hi.Y, 8.0f);
+}
+
+TEST(Body, SetMaterialMovesTheBitmapReference) {
+  BodyPtr body = BodyWithBones(1);
+  cvBitmap* first = MakeBitmap(4, 4, 1);
+  cvBitmap* second = MakeBitmap(4, 4, 2);
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 0, first, 5, 6, 7));
+  EXPECT_EQ(first->RefCount, 2);
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 0, first, 8, 9, 10));  // same bitmap: colour only
+  EXPECT_EQ(first->RefCount, 2);
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 0, second, 8, 9, 10));
+  EXPECT_EQ(first->RefCount, 1);
+  EXPECT_EQ(second->RefCount, 2);
+  cvBitmap* shown = nullptr;
+  float r = 0, g = 0, b = 0;
+  ASSERT_TRUE(cvBody_GetMaterial(body.get(), 0, nullptr, &shown, &r, &g, &b));
+  EXPECT_EQ(shown, second);
+  EXPECT_EQ(r + g + b, 27.0f);
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 0, nullptr, 0, 0, 0));
+  EXPECT_EQ(second->RefCount, 1);
+  ASSERT_TRUE(cvBody_AddMaterial(body.get(), "held", second, 0, 0, 0, nullptr));
+  EXPECT_EQ(second->RefCount, 2);
+  body.reset();  // destroying the body gives its reference back
+  EXPECT_EQ(second->RefCount, 1);
+  cvBitmap_Destroy(&first);
+  cvBitmap_Destroy(&second);
+}
+
+TEST(Body, FileRoundTripKeepsEveryRecordNameColourAndBitmap) {
+  BodyPtr body(MakeBody());
+  ASSERT_TRUE(body);
+  const auto file = WriteToMemory([&](cvVFile* f) { return cvBody_WriteToFile(body.get(), f); });
+  ASSERT_FALSE(file.empty());
+  BodyPtr copy(ReadBody(file));
+  ASSERT_TRUE(cvBody_IsValid(copy.get()));
+  const cvBody& a = *body;
+  const cvBody& b = *copy;
+  EXPECT_EQ(std::memcmp(&a.BoxMin, &b.BoxMin, sizeof a.BoxMin), 0);
+  EXPECT_EQ(std::memcmp(&a.BoxMax, &b.BoxMax, sizeof a.BoxMax), 0);
+  ASSERT_EQ(a.VertexCount, b.VertexCount);
+  ASSERT_EQ(a.NormalCount, b.NormalCount);
+  ASSERT_EQ(a.BoneCount, b.BoneCount);
+  ASSERT_EQ(a.MaterialCount, b.MaterialCount);
+  ASSERT_EQ(a.LevelCount, b.LevelCount);
+  EXPECT_EQ(std::memcmp(a.Vertices, b.Vertices, a.VertexCount * sizeof(cvBodyVertex)), 0);
+  EXPECT_EQ(std::memcmp(a.Normals, b.Normals, a.NormalCount * sizeof(cvBodyNormal)), 0);
+  EXPECT_EQ(std::memcmp(a.Bones, b.Bones, a.BoneCount * sizeof(cvBodyBone)), 0);
+  ASSERT_EQ(a.Levels[0].FaceCount, b.Levels[0].FaceCount);
+  EXPECT_EQ(std::memcmp(a.Levels[0].Faces, b.Levels[0].Faces, a.Levels[0].FaceCount * sizeof(cvBodyFace)), 0);
+  for (int i = 0; i < a.BoneCount; ++i)
+    EXPECT_STREQ(cvStrBlock_GetString(a.BoneNames, i), cvStrBlock_GetString(b.BoneNames, i));
+  for (int i = 0; i < a.MaterialCount; ++i) {
+    const char *na, *nb;
+    cvBitmap *ba, *bb;
+    float ra, ga, bla, rb, gb, blb;
+    cvBody_GetMaterial(&a, i, &na, &ba, &ra, &ga, &bla);
+    cvBody_GetMaterial(&b, i, &nb, &bb, &rb, &gb, &blb);
+    EXPECT_STREQ(na, nb);
+    EXPECT_EQ(std::make_tuple(ra, ga, bla), std::make_tuple(rb, gb, blb));
+    ASSERT_EQ(ba == nullptr, bb == nullptr) << i;
+    if (bb) {
+      EXPECT_EQ(bb->RefCount, 1);
+      EXPECT_EQ(bb->DriverMipCount, 4);
+      EXPECT_EQ(bb->System.Width, ba->System.Width);
+      EXPECT_EQ(std::memcmp(cvBitmap_GetMipData(ba, 0), cvBitmap_GetMipData(bb, 0), 8 * 4 * 3), 0);
+    }
+  }
+  // The bitmap of material 1 is the "Bitmaps" entry "1"; the others have none.
+  EXPECT_FALSE(ArchiveEntry(file, "Bitmaps\\1").empty());
+  EXPECT_TRUE(ArchiveEntry(file, "Bitmaps\\0").empty());
+  // The material record's bitmap word is 1 for the textured material.
+  const auto geometry = ArchiveEntry(file, "Geometry");
+  const size_t materials = MaterialOffset(body.get());
+  EXPECT_EQ(cvLE_Get32(&geometry[materials]), 0u);
+  EXPECT_EQ(cvLE_Get32(&geometry[materials + 16]), 1u);
+  EXPECT_EQ(cvLE_Get32(&geometry[materials + 32]), 0u);
+}
+
+TEST(Body, MaterialChangeIsSaved) {
+  BodyPtr body(MakeBody());
+  cvBitmap* repaint = MakeBitmap(8, 4, 9);
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 0, repaint, 1, 2, 3));
+  ASSERT_TRUE(cvBody_SetMaterial(body.get(), 1, nullptr, 4, 5, 6));
+  const auto file = WriteToMemory([&](cvVFile* f) { return cvBody_WriteToFile(body.get(), f); });
+  BodyPtr copy(ReadBody(file));
+  ASSERT_TRUE(copy);
+  cvBitmap* bitmap = nullptr;
+  float r, g, b;
+  ASSERT_TRUE(cvBody_GetMaterial(copy.get(), 0, nullptr, &bitmap, &r, &g, &b));
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(std::memcmp(cvBitmap_GetMipData(bitmap, 0), cvBitmap_GetMipData(repaint, 0), 8 * 4 * 3), 0);
+  EXPECT_EQ(std::make_tuple(r, g, b), std::make_tuple(1.0f, 2.0f, 3.0f));
+  ASSERT_TRUE(cvBody_GetMaterial(copy.get(), 1, nullptr, &bitmap, &r, &g, &b));
+  EXPECT_EQ(bitmap, nullptr);
+  EXPECT_EQ(std::make_tuple(r, g, b), std::make_tuple(4.0f, 5.0f, 6.0f));
+  cvBitmap_Destroy(&repaint);
+}
+
+TEST(Body, EmptyBodyRoundTrips) {
+  BodyPtr body(cvBody_Create());
+  const auto file = WriteToMemory([&](cvVFile* f) { return cvBody_WriteToFile(body.get(), f); });
+  BodyPtr copy(ReadBody(file));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->MaterialCount, 0);
+  EXPECT_EQ(cvStrBlock_GetCount(copy->MaterialNames), 0);
+  EXPECT_EQ(copy->LevelCount, 1);
+}
+
+TEST(Body, ReaderRefusesWrongTagVersionAndLevelCount) {
+  BodyPtr body(MakeBody());
+  const auto good = GeometryOf(body.get());
+  ASSERT_FALSE(good.empty());
+  auto bad = good;
+  bad[0] = 'X';
+  EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr);
+  EXPECT_LOGGED(97);
+  bad = good;
+  bad[4] = 0xF0;
+  EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr);
+  EXPECT_LOGGED(98);
+  bad = good;
+  cvLE_Put32(&bad[LevelOffset(body.get())], 5);
+  EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr);
+  EXPECT_LOGGED(98);
+  // Without the "Bitmaps" directory the textured material cannot be loaded.
+  EXPECT_EQ(ReadBody(MakeArchive({{"Geometry", good}}, {})), nullptr);
+  EXPECT_LOGGED(98);
+}
+
+TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
+  BodyPtr body = PlainBody();
+  const cvBody* b = body.get();
+  const auto good = GeometryOf(body.get());
+  const size_t faces = LevelOffset(b) + 4 + 4;
+  struct Poke {
+    size_t Offset;
+    uint16_t Value;
+  } pokes[] = {
+      {VertexOffset() + 22, (uint16_t)b->BoneCount},                      // vertex bone
+      {VertexOffset() + b->VertexCount * 24u + 2 + 14, 0xFFFF},           // normal bone -1
+      {BoneOffset(b) + 72, 0},                                           // root names itself
+      {BoneOffset(b) + 76 + 72, 1},                                      // bone 1 names itself
+      {faces + 2, (uint16_t)b->VertexCount},                             // face vertex
+      {faces + 8, (uint16_t)b->NormalCount},                             // face normal
+      {faces + 12, (uint16_t)b->MaterialCount},                          // face material
+  };
+  for (const Poke& poke : pokes) {
+    auto bad = good;
+    cvLE_Put16(&bad[poke.Offset], poke.Value);
+    EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr) << poke.Offset;
+    EXPECT_LOGGED(98);
+  }
+  // A bone-name block that names fewer bones than there are.
+  auto bad = good;
+  const size_t names = BoneOffset(b) + b->BoneCount * 76u;
+  cvLE_Put32(&bad[names + 4], (uint32_t)b->BoneCount - 1);
+  EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr);
+}
+
+TEST(Body, EveryTruncationAndHugeCountIsRefusedCleanly) {
+  BodyPtr body = PlainBody();
+  const auto good = GeometryOf(body.get());
+  cvBody* control = ReadBody(BodyFileWith(good));
+  ASSERT_NE(control, nullptr);
+  cvBody_Destroy(&control);
+  for (size_t length = 0; length < good.size(); ++length) {
+    std::vector<uint8_t> cut(good.begin(), good.begin() + (long)length);
+    cvErrorLog_Clear();
+    cvBody* read = ReadBody(BodyFileWith(cut));
+    EXPECT_EQ(read, nullptr) << length;
+    cvBody_Destroy(&read);
+    EXPECT_FALSE(cvtest::LoggedCodes().empty()) << length;
+  }
+  auto huge = good;
+  cvLE_Put16(&huge[VertexOffset() - 2], 0x7FFF);
+  EXPECT_EQ(ReadBody(BodyFileWith(huge)), nullptr);
+  EXPECT_LOGGED(98);
+}
+
+TEST(Body, ReadingSurvivesEveryAllocationFailure) {
+  BodyPtr body(MakeBody());
+  const auto file = WriteToMemory([&](cvVFile* f) { return cvBody_WriteToFile(body.get(), f); });
+  for (int n = 1; n < 400; ++n) {
+    cvErrorLog_Clear();
+    bool fired = false;
+    cvBody* read = ReadFromMemory<cvBody*>(file, [&](cvVFile* f) {
+      cvtest::FailNthAllocation fail(n);
+      cvBody* result = cvBody_CreateFromFile(f);
+      fired = fail.Fired();
+      return result;
+    });
+    if (!fired) {
+      EXPECT_NE(read, nullptr);
+      cvBody_Destroy(&read);
+      break;
+    }
+    if (read) {
+      cvBody_Destroy(&read);
+    } else {
+      EXPECT_FALSE(cvtest::LoggedCodes().empty()) << n;
+    }
+  }
+}
