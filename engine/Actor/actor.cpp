@@ -12,6 +12,13 @@
 #include "Actor/puppet.h"
 #include "Support/cvsupport.h"
 
+// Instances get their puppet from the rendering side (puppet.cpp). The
+// reference is weak so that programs that only read, write and pose actors
+// (tools, file readers) link without the world and the renderer: a puppet can
+// only exist when the code that makes one, and with it this function, is
+// linked in.
+extern void cvPuppet_Destroy(cvPuppet** Puppet) __attribute__((weak));
+
 namespace {
 
 // Process-wide diagnostic counters.
@@ -360,7 +367,7 @@ int cvActor_Destroy(cvActor** Actor) {
     return 1;
   }
   cvActorDef_Destroy(&actor->Definition);
-  if (actor->Puppet) cvPuppet_Destroy(&actor->Puppet);
+  if (actor->Puppet && cvPuppet_Destroy) cvPuppet_Destroy(&actor->Puppet);
   cvPose_Destroy(&actor->Pose);
   if (actor->CueMotion) cvMotion_Destroy(&actor->CueMotion);
   cvRam_Free(actor);
