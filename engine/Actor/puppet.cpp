@@ -379,6 +379,14 @@ int renderPuppet(cvPuppet* P, cvPose* Pose, const cvExtBox* Box, cvEngine* Engin
     CV_ERROR(103);
     return 0;
   }
+  // The posed mesh's own bounds narrow the planes further: faces need no
+  // clipping against a plane the whole mesh lies inside.
+  if (G->VertexCount > 0 && G->Min.X <= G->Max.X) {
+    const cvExtBox Bounds = {G->Min, G->Max};
+    int Outside = 0;
+    Planes &= cvDrawView_ClassifyBox(&View, &Bounds, &Outside);
+    if (Outside) return 1;
+  }
 
   // 4. Lighting of this frame.
   FrameLighting L{};
@@ -417,6 +425,15 @@ int renderPuppet(cvPuppet* P, cvPose* Pose, const cvExtBox* Box, cvEngine* Engin
   for (int32_t I = 0; I < G->VertexCount; ++I)
     cvXForm3d_Transform(&View.WorldToCamera, &G->Vertices[I].Position, &CamPos[I]);
 
+  // Without per-bone lighting a corner's light depends only on its normal:
+  // light every normal once.
+  static thread_local std::vector<float> NormalLight;
+  const bool ByNormal = L.PerBone == nullptr;
+  if (ByNormal) {
+    NormalLight.resize((size_t)G->NormalCount * 3);
+    for (int32_t N = 0; N < G->NormalCount; ++N) lightCorner(L, G->Normals[N], -1, &NormalLight[(size_t)N * 3]);
+  }
+
   const int32_t PolysBefore = View.Polys;
   int Ok = 1;
   for (int32_t F = 0; F < G->FaceCount; ++F) {
@@ -433,7 +450,10 @@ int renderPuppet(cvPuppet* P, cvPose* Pose, const cvExtBox* Box, cvEngine* Engin
       }
       const cvBodyInst_Vertex& Vx = G->Vertices[VI];
       float Light[3];
-      lightCorner(L, G->Normals[NI], Vx.BoneIndex, Light);
+      if (ByNormal)
+        std::copy_n(&NormalLight[(size_t)NI * 3], 3, Light);
+      else
+        lightCorner(L, G->Normals[NI], Vx.BoneIndex, Light);
       V[C] = {CamPos[VI].X, CamPos[VI].Y, CamPos[VI].Z, Vx.U, Vx.V,
               std::clamp(Light[0] * M.Red, 0.0f, 255.0f), std::clamp(Light[1] * M.Green, 0.0f, 255.0f),
               std::clamp(Light[2] * M.Blue, 0.0f, 255.0f), 255.0f};

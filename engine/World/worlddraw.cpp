@@ -151,9 +151,9 @@ int cvDrawView_Polygon(cvDrawView* View, const cvDrawVertex* Vertices, int32_t C
   cvDrawVertex* Cur = BufA;
   cvDrawVertex* Next = BufB;
   int N = Count;
-  // The near plane is always applied: projection needs points in front.
-  Planes |= 1u << CV_DRAW_PLANE_NEAR;
-  for (int32_t P = 0; P < View->PlaneCount && N >= 3; ++P) {
+  // Callers leave a plane out only when the polygon cannot cross it (the
+  // near plane included: projection needs points in front).
+  for (int32_t P = 0; P < View->PlaneCount && N >= 3 && Planes; ++P) {
     if (!(Planes & (1u << P))) continue;
     N = clipAgainst(View, P, Cur, N, Next);
     std::swap(Cur, Next);

@@ -61,7 +61,8 @@ void cvDrawView_GetWorldFrustum(const cvDrawView* View, cvVec3d Normal[CV_DRAW_P
 // Replaces the view's side planes by Frustum's (world space); the near plane stays.
 void cvDrawView_UseFrustum(cvDrawView* View, const cvFrustum* Frustum);
 
-// Clips the convex polygon against the planes in Planes (bit i = plane i),
+// Clips the convex polygon against the planes in Planes (bit i = plane i;
+// leave a plane out only when the polygon lies wholly inside it),
 // projects it and draws it (textured when Texture is given). 1 when drawn or
 // wholly clipped away, 0 when the driver refused it.
 int cvDrawView_Polygon(cvDrawView* View, const cvDrawVertex* Vertices, int32_t Count,

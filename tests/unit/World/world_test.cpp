@@ -243,11 +243,11 @@ TEST_F(WorldTest, PolygonsBehindTheCameraAreClippedAway) {
 }
 
 struct RenderActors : WorldTest {
-  void Add(uint32_t Flags, float X) {
+  void Add(uint32_t Flags, float Z) {
     Actors.push_back(MakeActor());
     ASSERT_TRUE(cvWorld_AddActor(World, Actors.back().Actor, Flags, 1));
     cvXForm3d Root;
-    cvXForm3d_SetTranslation(&Root, X, 0, 0);
+    cvXForm3d_SetTranslation(&Root, 0, 0, Z);
     ASSERT_TRUE(cvActor_ClearPose(Actors.back().Actor, &Root));
   }
   void TearDown() override {
@@ -261,8 +261,8 @@ struct RenderActors : WorldTest {
 TEST_F(RenderActors, FlagsAndTheLevelDecideWhichActorsAreDrawn) {
   Add(CV_WORLD_ACTOR_RENDER_NORMAL, 0);      // drawn
   Add(CV_WORLD_ACTOR_RENDER_MIRRORS, 0);     // mirrors only: never in the main view
-  Add(CV_WORLD_ACTOR_RENDER_NORMAL, 5000);   // outside the level: no visible leaf
-  Add(CV_WORLD_ACTOR_RENDER_ALWAYS, 5000);   // drawn without the visibility test
+  Add(CV_WORLD_ACTOR_RENDER_NORMAL, -5000);  // in view but outside the level: no visible leaf
+  Add(CV_WORLD_ACTOR_RENDER_ALWAYS, -5000);  // drawn without the visibility test
   RecordingEngine E;
   cvCamera* C = MakeCamera(0, 0, 10);
   ASSERT_TRUE(cvWorld_Render(&E.Engine, World, C));
