@@ -287,7 +287,7 @@ std::vector<Triangle> BuildMesh(const std::vector<Bone>& Bones, std::vector<std:
       R -= 0.03f * Bump(std::fabs(DA) - EyeAngle / (2 * Pi), 0.02f, Y - EyeY, 0.45f);  // sockets
       R += 0.02f * Bump(DA, 0.05f, Y - (MouthY - 1.2f), 0.6f);              // chin
       const float DE = std::remainder(U - 0.25f, 0.5f);                      // ears at the sides
-      R += 0.13f * Bump(DE, 0.03f, Y - (EyeY - 0.8f), 1.2f);
+      R += 0.16f * Bump(DE, 0.028f, Y - (EyeY - 0.8f), 1.3f);
       return Vec3{RX * R * Ring * std::sin(A), Y, RZ * R * Ring * std::cos(A) - 0.3f};
     };
     S.BoneAt = [&](float) { return Bone("Head"); };

@@ -87,7 +87,7 @@ const Rgb SkinTone{226, 176, 142};
 Texture PaintFace() {
   const float EyeU = EyeAngle / (2 * Pi);
   const float EyeV = HeadV(EyeY), BrowV = HeadV(BrowY), NoseV = HeadV(NoseY), MouthV = HeadV(MouthY);
-  const float HairFrontV = HeadV(HairlineY), HairBackV = HeadV(HairBackY);
+  const float HairFrontV = HeadV(HairlineY);
   return Paint(256, [&](float U, float V, int X, int Y) {
     const float DA = WrapDist(U, 0.5f);  // 0 in the middle of the face
     // Skin with soft mottling and rosy cheeks.
@@ -120,16 +120,29 @@ Texture PaintFace() {
     }
     // Ears at the sides: a darker rim.
     for (float EarU : {0.25f, 0.75f}) {
-      const float E = Ellipse(U, V, EarU, HeadV(EyeY - 0.8f), 0.022f, 0.07f, 0.3f);
-      const float In = Ellipse(U, V, EarU, HeadV(EyeY - 0.8f), 0.013f, 0.045f, 0.3f);
-      C = Mix(C, Mul(SkinTone, 0.8f), 0.6f * (E - In));
+      const float E = Ellipse(U, V, EarU, HeadV(EyeY - 0.8f), 0.024f, 0.075f, 0.3f);
+      const float In = Ellipse(U, V, EarU, HeadV(EyeY - 0.8f), 0.014f, 0.048f, 0.4f);
+      C = Mix(C, Mul(SkinTone, 0.78f), 0.7f * std::max(0.0f, E - In));
+      C = Mix(C, {190, 120, 100}, 0.45f * In);
     }
-    // Hair: over the crown, down to the hair line at the front (with a side
-    // parting) and to the nape at the back, with strands.
-    float Line0 = HairFrontV + (HairBackV - HairFrontV) * std::pow(std::clamp((std::fabs(DA) - 0.06f) / 0.36f, 0.0f, 1.0f), 0.8f);
-    Line0 += 0.010f * std::sin(U * 2 * Pi * 14);  // uneven ends
-    // Sideburns in front of the ears.
-    if (std::fabs(std::fabs(DA) - 0.215f) < 0.018f) Line0 = std::max(Line0, HeadV(EyeY - 0.5f));
+    // Hair: over the crown, down to the hair line over the forehead, round
+    // above the ears with sideburns in front of them, and down to the nape at
+    // the back. The line is given as heights on the head against the
+    // distance from the middle of the face.
+    static const float HairLine[][2] = {{0.00f, HairlineY},  {0.10f, HairlineY - 0.2f},
+                                        {0.17f, 69.2f},      {0.190f, 67.4f},
+                                        {0.200f, 67.4f},     {0.212f, 69.8f},
+                                        {0.285f, 69.8f},     {0.34f, 66.8f},
+                                        {0.50f, HairBackY}};
+    const float AD = std::fabs(DA);
+    float HairY = HairLine[8][1];
+    for (int K = 0; K < 8; ++K)
+      if (AD <= HairLine[K + 1][0]) {
+        const float F = (AD - HairLine[K][0]) / (HairLine[K + 1][0] - HairLine[K][0]);
+        HairY = HairLine[K][1] + (HairLine[K + 1][1] - HairLine[K][1]) * F;
+        break;
+      }
+    float Line0 = HeadV(HairY) + 0.006f * std::sin(U * 2 * Pi * 31);  // uneven ends
     const float HairCover = std::clamp((Line0 - V) / 0.012f, 0.0f, 1.0f);
     if (HairCover > 0) {
       float Strand = Noise(U * 700, V * 40, 1.0f, 700, 23);
