@@ -45,66 +45,141 @@ inline int32_t wrap(int32_t i, int32_t size, int32_t mask) {
   return i < 0 ? i + size : i;
 }
 
-inline uint32_t clampByte(float v) {
-  return v <= 0.0f ? 0u : v >= 255.0f ? 255u : (uint32_t)v;
-}
-
+// Blends src over dst by alpha (0..255); additive polygons add src × alpha.
 inline uint32_t blendPixel(uint32_t dst, uint32_t src, uint32_t alpha, uint32_t flags) {
+  const uint32_t a = alpha + (alpha >> 7);  // 0..256, so that 255 keeps src exactly
   uint32_t sr = (src >> 16) & 0xFF, sg = (src >> 8) & 0xFF, sb = src & 0xFF;
   uint32_t dr = (dst >> 16) & 0xFF, dg = (dst >> 8) & 0xFF, db = dst & 0xFF;
   if (flags & CV_DRIVER_POLY_ADDITIVE) {
-    dr = std::min(255u, dr + sr * alpha / 255);
-    dg = std::min(255u, dg + sg * alpha / 255);
-    db = std::min(255u, db + sb * alpha / 255);
+    dr = std::min(255u, dr + ((sr * a) >> 8));
+    dg = std::min(255u, dg + ((sg * a) >> 8));
+    db = std::min(255u, db + ((sb * a) >> 8));
   } else {
-    uint32_t ia = 255 - alpha;
-    dr = (sr * alpha + dr * ia + 127) / 255;
-    dg = (sg * alpha + dg * ia + 127) / 255;
-    db = (sb * alpha + db * ia + 127) / 255;
+    dr = (sr * a + dr * (256 - a)) >> 8;
+    dg = (sg * a + dg * (256 - a)) >> 8;
+    db = (sb * a + db * (256 - a)) >> 8;
   }
   return (dr << 16) | (dg << 8) | db;
 }
 
-// One span of a triangle: pixels [x0, x1) of row y, attributes at the
-// first pixel's centre and their steps per pixel.
-template <bool Textured>
-void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, float at[A_COUNT],
-              const float dx[A_COUNT], const Sampler& tex, uint32_t flags, bool modulate) {
+// Colours step in 16.16 fixed point across a span.
+struct FixedColour {
+  int32_t R, G, B, A, DR, DG, DB, DA;
+  FixedColour(const float at[A_COUNT], const float dx[A_COUNT])
+      : R(toFixed(at[A_R])), G(toFixed(at[A_G])), B(toFixed(at[A_B])), A(toFixed(at[A_A])),
+        DR(toFixed(dx[A_R])), DG(toFixed(dx[A_G])), DB(toFixed(dx[A_B])), DA(toFixed(dx[A_A])) {}
+  static int32_t toFixed(float v) {
+    // Colours lie in 0..255; steps are far smaller. Clamp keeps NaN and
+    // extreme gradients from overflowing.
+    const float f = v * 65536.0f;
+    return f > 2.0e9f ? 2000000000 : f < -2.0e9f ? -2000000000 : f == f ? (int32_t)f : 0;
+  }
+  static uint32_t channel(int32_t v) {
+    const int32_t c = v >> 16;
+    return c < 0 ? 0u : c > 255 ? 255u : (uint32_t)c;
+  }
+  void Step() {
+    R += DR;
+    G += DG;
+    B += DB;
+    A += DA;
+  }
+};
+
+// Gouraud span: pixels [x0, x1) of row y.
+void drawGouraudSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
+                     const float dx[A_COUNT], uint32_t flags) {
+  uint32_t* color = frame.Color.data() + (size_t)y * frame.Width;
+  float* depth = frame.Depth.data() + (size_t)y * frame.Width;
+  const bool zTest = !(flags & CV_DRIVER_POLY_NOZTEST);
+  const bool zWrite = !(flags & CV_DRIVER_POLY_NOZWRITE);
+  const bool blend = (flags & (CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_ADDITIVE)) != 0;
+  FixedColour c(at, dx);
+  float w = at[A_W];
+  const float dw = dx[A_W];
+  for (int32_t x = x0; x < x1; ++x, w += dw, c.Step()) {
+    if (zTest && w <= depth[x]) continue;
+    const uint32_t src = (FixedColour::channel(c.R) << 16) | (FixedColour::channel(c.G) << 8) |
+                         FixedColour::channel(c.B);
+    color[x] = blend ? blendPixel(color[x], src, FixedColour::channel(c.A), flags) : src;
+    if (zWrite) depth[x] = w;
+  }
+}
+
+// Texture coordinates are exact (divided by 1/Z) every kSubSpan pixels and
+// stepped linearly in 16.16 fixed point between: the error is far below a
+// texel for any polygon the camera produces, and the divide leaves the
+// inner loop.
+constexpr int32_t kSubSpan = 16;
+
+template <bool Pow2>
+void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
+                      const float dx[A_COUNT], const Sampler& tex, uint32_t flags,
+                      bool modulate) {
   uint32_t* color = frame.Color.data() + (size_t)y * frame.Width;
   float* depth = frame.Depth.data() + (size_t)y * frame.Width;
   const bool zTest = !(flags & CV_DRIVER_POLY_NOZTEST);
   const bool zWrite = !(flags & CV_DRIVER_POLY_NOZWRITE);
   const bool blend = (flags & (CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_ADDITIVE)) != 0;
   const bool keyed = (flags & CV_DRIVER_POLY_COLORKEY) != 0;
+  FixedColour c(at, dx);
   float w = at[A_W], uw = at[A_UW], vw = at[A_VW];
-  float r = at[A_R], g = at[A_G], b = at[A_B], a = at[A_A];
-  for (int32_t x = x0; x < x1; ++x, w += dx[A_W], uw += dx[A_UW], vw += dx[A_VW],
-               r += dx[A_R], g += dx[A_G], b += dx[A_B], a += dx[A_A]) {
-    if (zTest && w <= depth[x]) continue;
-    uint32_t src, alpha;
-    if constexpr (Textured) {
-      const float iz = 1.0f / w;
-      int32_t u = wrap(floorToInt(uw * iz), tex.Width, tex.MaskU);
-      int32_t v = wrap(floorToInt(vw * iz), tex.Height, tex.MaskV);
-      uint32_t texel = tex.Texels[(size_t)v * tex.Width + u];
-      alpha = texel >> 24;
-      if (keyed && alpha == 0) continue;
-      if (modulate) {
-        uint32_t tr = ((texel >> 16) & 0xFF) * clampByte(r) / 255;
-        uint32_t tg = ((texel >> 8) & 0xFF) * clampByte(g) / 255;
-        uint32_t tb = (texel & 0xFF) * clampByte(b) / 255;
-        alpha = alpha * clampByte(a) / 255;
-        src = (tr << 16) | (tg << 8) | tb;
+  const float dw = dx[A_W];
+  float u0 = uw / w, v0 = vw / w;
+  for (int32_t x = x0; x < x1;) {
+    const int32_t n = std::min(kSubSpan, x1 - x);
+    const float wn = w + dw * (float)n;
+    uw += dx[A_UW] * (float)n;
+    vw += dx[A_VW] * (float)n;
+    const float u1 = uw / wn, v1 = vw / wn;
+    // Whole texels go into the base (wrapped once); the fraction and the
+    // steps stay small in 64-bit fixed point.
+    const int32_t bu = floorToInt(u0), bv = floorToInt(v0);
+    const int32_t baseU = wrap(bu, tex.Width, tex.MaskU), baseV = wrap(bv, tex.Height, tex.MaskV);
+    int64_t fu = (int64_t)((u0 - (float)bu) * 65536.0f), fv = (int64_t)((v0 - (float)bv) * 65536.0f);
+    const float span = 65536.0f / (float)n;
+    const float su = (u1 - u0) * span, sv = (v1 - v0) * span;
+    const int64_t du = su > -1.0e12f && su < 1.0e12f ? (int64_t)su : 0;
+    const int64_t dv = sv > -1.0e12f && sv < 1.0e12f ? (int64_t)sv : 0;
+    for (int32_t end = x + n; x < end; ++x, w += dw, fu += du, fv += dv, c.Step()) {
+      if (zTest && w <= depth[x]) continue;
+      int32_t iu = baseU + (int32_t)(fu >> 16), iv = baseV + (int32_t)(fv >> 16);
+      if constexpr (Pow2) {
+        iu &= tex.MaskU;
+        iv &= tex.MaskV;
       } else {
-        src = texel & 0xFFFFFF;
+        iu = wrap(iu, tex.Width, -1);
+        iv = wrap(iv, tex.Height, -1);
       }
-    } else {
-      src = (clampByte(r) << 16) | (clampByte(g) << 8) | clampByte(b);
-      alpha = clampByte(a);
+      const uint32_t texel = tex.Texels[(size_t)iv * tex.Width + iu];
+      uint32_t alpha = texel >> 24;
+      if (keyed && alpha == 0) continue;
+      uint32_t src = texel & 0xFFFFFF;
+      if (modulate) {
+        const uint32_t mr = FixedColour::channel(c.R) + 1, mg = FixedColour::channel(c.G) + 1,
+                       mb = FixedColour::channel(c.B) + 1;
+        src = ((((texel >> 16) & 0xFF) * mr >> 8) << 16) | ((((texel >> 8) & 0xFF) * mg >> 8) << 8) |
+              ((texel & 0xFF) * mb >> 8);
+        alpha = alpha * (FixedColour::channel(c.A) + 1) >> 8;
+      }
+      color[x] = blend ? blendPixel(color[x], src, alpha, flags) : src;
+      if (zWrite) depth[x] = w;
     }
-    color[x] = blend ? blendPixel(color[x], src, alpha, flags) : src;
-    if (zWrite) depth[x] = w;
+    w = wn;  // re-anchor on the exact value so that steps do not drift
+    u0 = u1;
+    v0 = v1;
   }
+}
+
+template <bool Textured>
+void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
+              const float dx[A_COUNT], const Sampler& tex, uint32_t flags, bool modulate) {
+  if constexpr (!Textured)
+    drawGouraudSpan(frame, y, x0, x1, at, dx, flags);
+  else if (tex.MaskU >= 0 && tex.MaskV >= 0)
+    drawTexturedSpan<true>(frame, y, x0, x1, at, dx, tex, flags, modulate);
+  else
+    drawTexturedSpan<false>(frame, y, x0, x1, at, dx, tex, flags, modulate);
 }
 
 template <bool Textured>
