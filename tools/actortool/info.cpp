@@ -32,10 +32,28 @@ std::vector<LogEntry> TakeErrorLog() {
   return Entries;
 }
 
+// What the codes that the body, motion and actor readers log mean to someone
+// looking at a file.
+const char* Meaning(int32_t Code) {
+  switch (Code) {
+    case 65: case 66: case 96: case 110: return "out of memory";
+    case 71: return "a motion is damaged or incomplete";
+    case 73: return "a motion is in an unknown form";
+    case 97: return "the body geometry does not start with \"BOD^\"";
+    case 98: return "the body is damaged or incomplete";
+    case 114: return "the actor file is damaged or incomplete";
+    default: return nullptr;
+  }
+}
+
 void PrintLog(FILE* Out, const std::vector<LogEntry>& Entries) {
   if (Entries.empty()) return;
   std::fprintf(Out, "Engine error log:\n");
-  for (const LogEntry& E : Entries) std::fprintf(Out, "  error %d: %s\n", E.Code, E.Text.c_str());
+  for (const LogEntry& E : Entries) {
+    const char* M = Meaning(E.Code);
+    std::fprintf(Out, "  error %d%s%s%s: %s\n", E.Code, M ? " (" : "", M ? M : "", M ? ")" : "",
+                 E.Text.c_str());
+  }
 }
 
 bool EndsWith(const std::string& S, const char* Tail) {

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -245,6 +246,20 @@ TEST(ActorTool, InfoRefusesFilesItCannotRead) {
     EXPECT_NE(R.Err.find("error "), std::string::npos) << R.Err;
     EXPECT_TRUE(R.Out.empty()) << R.Out;
   }
+  // A body whose geometry tag is wrong: the body reader's own entry comes
+  // first, with what it means, then the actor reader's.
+  auto Tagged = cvtest::ReadFileBytes(SamplePath());
+  const uint8_t Tag[] = {'B', 'O', 'D', '^'};
+  auto At = std::search(Tagged.begin(), Tagged.end(), std::begin(Tag), std::end(Tag));
+  ASSERT_NE(At, Tagged.end());
+  *At = 'X';
+  cvtest::WriteFileBytes(Dir.File("tag.act"), Tagged);
+  const Result BadTag = Tool("info \"" + Dir.File("tag.act") + "\"");
+  EXPECT_EQ(BadTag.Status, 1);
+  const size_t E97 = BadTag.Err.find("error 97 (the body geometry does not start with \"BOD^\")");
+  EXPECT_NE(E97, std::string::npos) << BadTag.Err;
+  EXPECT_GT(BadTag.Err.find("error 114"), E97) << BadTag.Err;
+
   cvtest::WriteFileBytes(Dir.File("junk.bdy"), std::vector<uint8_t>(300, 0x5A));
   const Result Body = Tool("info \"" + Dir.File("junk.bdy") + "\"");
   EXPECT_EQ(Body.Status, 1);
