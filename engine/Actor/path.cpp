@@ -264,6 +264,69 @@ cvPath* ReadTextF1F2(cvVFile* File, uint32_t Version) {
   return path;
 }
 
+// Key tags of the earlier text layout, by channel kind (table index).
+const char* const kKeyTags[6] = {"VKFL", "VKFH", "VKFH", "QKFL", "QKFS", "QKFQ"};
+
+// Numbers after a key's tag: the value, plus Control or the two tangents.
+int ValueCount(int32_t Interpolation) { return (kKeySizes[Interpolation] - 4) / 4; }
+
+// The kind a key tag stands for in a channel, or -1.
+int32_t KindOfTag(const char Tag[4], bool Rotation) {
+  for (int32_t i = Rotation ? CV_PATH_QK_LINEAR : CV_PATH_VK_LINEAR; i <= (Rotation ? CV_PATH_QK_SQUAD : CV_PATH_VK_HERMITE);
+       ++i)
+    if (TagIs(Tag, kKeyTags[i])) return i;
+  return -1;
+}
+
+// Reads Count keys of the earlier layout: a line with the time, then the
+// key's tag followed by its numbers (on the tag's line or the next one).
+// Without an earlier "InterpolationType" the first tag decides the kind.
+int ReadKeyList(cvVFile* File, bool Rotation, bool KindGiven, int32_t Count, cvPath_Channel* Ch) {
+  char line[kMaxLine + 1];
+  char tag[4];
+  for (int32_t k = 0; k < Count; ++k) {
+    float time = 0.0f;
+    bool ok = ReadLine(File, line, kMaxLine) != 0;
+    if (!ok || !TextCursor(line).Float(&time) || !ReadTag(File, tag)) {
+      CV_ERROR(61);
+      return 0;
+    }
+    if (!Ch->Keys) {
+      if (!KindGiven) {
+        const int32_t kind = KindOfTag(tag, Rotation);
+        if (kind >= 0) Ch->Interpolation = kind;
+      }
+      if (!(Ch->Keys = CreateKeyList(Ch->Interpolation))) return 0;
+    }
+    if (!TagIs(tag, kKeyTags[Ch->Interpolation])) {
+      CV_ERROR(62);
+      return 0;
+    }
+    int32_t index = 0;
+    if (!cvTKArray_Insert(&Ch->Keys, time, &index) || !ReadLine(File, line, kMaxLine) ||
+        (TextCursor(line).AtEnd() && !ReadLine(File, line, kMaxLine))) {
+      CV_ERROR(61);
+      return 0;
+    }
+    const int values = ValueCount(Ch->Interpolation);
+    float v[9] = {};
+    TextCursor numbers(line);
+    for (int i = 0; i < values; ++i) {
+      if (!numbers.Float(&v[i])) {
+        CV_ERROR(61);
+        return 0;
+      }
+    }
+    float* key = static_cast<float*>(cvTKArray_GetElement(Ch->Keys, index));
+    std::memcpy(key + 1, v, sizeof(float) * static_cast<size_t>(values));
+  }
+  return 1;
+}
+
+bool WordIs(std::string_view Word, const char* Keyword) {
+  return Word.size() == std::strlen(Keyword) && StartsWithNoCase(std::string(Word).c_str(), Keyword);
+}
+
 // One channel block of the earlier text layout ("CHNL").
 int ReadChannelBlock(cvVFile* File, bool Rotation, cvPath_Channel* Ch) {
   char tag[4];
@@ -281,6 +344,7 @@ int ReadChannelBlock(cvVFile* File, bool Rotation, cvPath_Channel* Ch) {
     return 0;
   }
   const int sections = version >= 0xF0 ? 4 : 0;
+  bool kindGiven = false, keysRead = false;
   char line[kMaxLine + 1];
   for (int section = 0; section < sections; ++section) {
     if (!ReadLine(File, line, kMaxLine)) {
@@ -293,8 +357,7 @@ int ReadChannelBlock(cvVFile* File, bool Rotation, cvPath_Channel* Ch) {
       CV_ERROR(63);
       return 0;
     }
-    const std::string w(word);
-    if (StartsWithNoCase(w.c_str(), "InterpolationType") && w.size() == 17) {
+    if (WordIs(word, "InterpolationType")) {
       int32_t code = 0;
       if (!c.Int(&code)) {
         CV_ERROR(61);
@@ -307,64 +370,22 @@ int ReadChannelBlock(cvVFile* File, bool Rotation, cvPath_Channel* Ch) {
         return 0;
       }
       Ch->Interpolation = index;
-    } else if ((StartsWithNoCase(w.c_str(), "StartTime") || StartsWithNoCase(w.c_str(), "EndTime")) &&
-               (w.size() == 9 || w.size() == 7)) {
+      kindGiven = true;
+    } else if (WordIs(word, "StartTime") || WordIs(word, "EndTime")) {
+      // The recompute step takes both times from the keys.
       float time = 0.0f;
       if (!c.Float(&time)) {
         CV_ERROR(61);
         return 0;
       }
-      // The recompute step takes both times from the keys.
-    } else if (StartsWithNoCase(w.c_str(), "KeyList") && w.size() == 7) {
+    } else if (WordIs(word, "KeyList")) {
       int32_t count = 0;
-      if (!c.Int(&count) || count < 0 || static_cast<uint64_t>(count) * 4 > Remaining(File) || Ch->Keys) {
+      if (!c.Int(&count) || count < 0 || static_cast<uint64_t>(count) * 4 > Remaining(File) || keysRead) {
         CV_ERROR(61);
         return 0;
       }
-      Ch->Keys = CreateKeyList(Ch->Interpolation);
-      if (!Ch->Keys) return 0;
-      const char* expectedTag = "VKFL";
-      int values = 3;
-      switch (Ch->Interpolation) {
-        case CV_PATH_VK_HERMITE:
-        case CV_PATH_VK_HERMITE_ZERO: expectedTag = "VKFH"; values = 9; break;
-        case CV_PATH_QK_LINEAR: expectedTag = "QKFL"; values = 4; break;
-        case CV_PATH_QK_SLERP: expectedTag = "QKFS"; values = 4; break;
-        case CV_PATH_QK_SQUAD: expectedTag = "QKFQ"; values = 8; break;
-        default: break;
-      }
-      for (int32_t k = 0; k < count; ++k) {
-        float time = 0.0f;
-        int32_t index = 0;
-        if (!ReadLine(File, line, kMaxLine) || !TextCursor(line).Float(&time) ||
-            !cvTKArray_Insert(&Ch->Keys, time, &index) || !ReadTag(File, tag)) {
-          CV_ERROR(61);
-          return 0;
-        }
-        if (!TagIs(tag, expectedTag)) {
-          CV_ERROR(62);
-          return 0;
-        }
-        // The numbers follow the tag on its line, or on the next one.
-        if (!ReadLine(File, line, kMaxLine)) {
-          CV_ERROR(61);
-          return 0;
-        }
-        if (TextCursor(line).AtEnd() && !ReadLine(File, line, kMaxLine)) {
-          CV_ERROR(61);
-          return 0;
-        }
-        float v[9] = {};
-        TextCursor numbers(line);
-        for (int i = 0; i < values; ++i) {
-          if (!numbers.Float(&v[i])) {
-            CV_ERROR(61);
-            return 0;
-          }
-        }
-        float* key = static_cast<float*>(cvTKArray_GetElement(Ch->Keys, index));
-        std::memcpy(key + 1, v, sizeof(float) * static_cast<size_t>(values));
-      }
+      keysRead = true;
+      if (!ReadKeyList(File, Rotation, kindGiven, count, Ch)) return 0;
     } else {
       CV_ERROR(63);
       return 0;
