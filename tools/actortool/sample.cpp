@@ -150,7 +150,7 @@ void actortool_sample_help() {
       "Usage: actortool sample OUT.act\n"
       "\n"
       "Writes the bundled sample actor to OUT.act: a figure in shirt, jeans and shoes\n"
-      "(about 6,000 triangles) on a skeleton of 19 bones, with the materials Face,\n"
+      "(about 6,500 triangles) on a skeleton of 19 bones, with the materials Face,\n"
       "Shirt, Trousers and Shoes (painted textures) and Skin (colour only), and the\n"
       "looping motions \"idle\" (4 s) and \"walk\" (1 s). The file is the same on every run.\n");
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <string>
 
 #include "sample/samplemodel.h"
 #include "sample/sampleshape.h"
@@ -300,7 +301,8 @@ std::vector<Triangle> BuildMesh(const std::vector<Bone>& Bones, std::vector<std:
   // so that the pieces overlap when a joint bends.
   auto Limb = [&](const std::string& Name, const std::string& BoneName, Vec3 From, Vec3 To,
                   float R0, float R1, float Flat, float Bulge, int Columns, int Rows,
-                  std::function<int(float)> MaterialAt, std::function<UV(float, float, int)> Map) {
+                  std::function<int(float)> MaterialAt, std::function<UV(float, float, int)> Map,
+                  bool DenseEnds = false) {
     Vec3 Axis = Normalize(Sub(To, From)), E1, E2;
     Frame(Axis, Back, &E1, &E2);
     const float Len = Length(Sub(To, From));
@@ -310,6 +312,8 @@ std::vector<Triangle> BuildMesh(const std::vector<Bone>& Bones, std::vector<std:
     S.Rows = Rows;
     S.Point = [=](float U, float T) {
       const float A = 2 * Pi * U;
+      // Short pieces put more rows near their ends so the tips come out round.
+      if (DenseEnds) T = 0.5f - 0.5f * std::cos(Pi * T);
       float R = (R0 + (R1 - R0) * T) * (1 + Bulge * std::sin(Pi * std::pow(T, 0.8f)));
       R *= CapsuleRadius(T, std::min(0.45f, R0 / Len), std::min(0.45f, R1 / Len));
       Vec3 C = Add(From, Scale(Axis, Len * T));
@@ -350,13 +354,25 @@ std::vector<Triangle> BuildMesh(const std::vector<Bone>& Bones, std::vector<std:
            if (M == MatShirt) return UV{U, ShirtElbowV + (1 - ShirtElbowV) * std::min(1.0f, T / 0.42f)};
            return UV{U, T};
          });
-    // Hand: a flat capsule with the palm towards the thigh, and a thumb.
+    // Hand: a flat palm facing the thigh, four slightly curled fingers side
+    // by side across it (the index finger in front) and a thumb.
     const Vec3 Tip{S * 11.9f, 27.6f, -0.3f};
-    Ext(Wr, Tip, 0.6f, 0.0f, &F, &T);
-    Limb(P + " hand", P + "Hand", F, T, 1.25f, 1.0f, 0.55f, 0.25f, 10, 8, Const(MatSkin),
+    const Vec3 HandDir = Normalize(Sub(Tip, Wr));
+    const Vec3 Knuckle = Add(Wr, Scale(Sub(Tip, Wr), 0.47f));
+    Ext(Wr, Knuckle, 0.7f, 0.35f, &F, &T);
+    Limb(P + " palm", P + "Hand", F, T, 1.3f, 1.25f, 0.5f, 0.12f, 10, 7, Const(MatSkin),
          [](float U, float T, int) { return UV{U, T}; });
-    Limb(P + " thumb", P + "Hand", {S * 11.2f, 34.6f, -0.9f}, {S * 11.0f, 30.8f, -2.3f}, 0.55f,
-         0.45f, 1.0f, 0.05f, 6, 5, Const(MatSkin), [](float U, float T, int) { return UV{U, T}; });
+    static const float FingerZ[4] = {-0.95f, -0.32f, 0.32f, 0.92f};
+    static const float FingerLength[4] = {3.5f, 3.8f, 3.6f, 2.9f};
+    for (int K = 0; K < 4; ++K) {
+      const Vec3 Base = Add(Add(Knuckle, Scale(HandDir, -0.4f)), {0, 0, FingerZ[K]});
+      const Vec3 End = Add(Add(Base, Scale(HandDir, FingerLength[K])), {-S * 0.45f, 0, 0});
+      Limb(P + " finger " + std::to_string(K + 1), P + "Hand", Base, End, 0.36f, 0.30f, 0.9f,
+           0.04f, 6, 6, Const(MatSkin), [](float U, float T, int) { return UV{U, T}; }, true);
+    }
+    Limb(P + " thumb", P + "Hand", {S * 11.2f, 34.6f, -0.9f}, {S * 10.9f, 30.9f, -2.2f}, 0.5f,
+         0.4f, 1.0f, 0.05f, 6, 6, Const(MatSkin), [](float U, float T, int) { return UV{U, T}; },
+         true);
   }
   for (int Side = 0; Side < 2; ++Side) {
     const std::string P = Side == 0 ? "Right" : "Left";
