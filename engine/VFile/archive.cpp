@@ -99,15 +99,21 @@ void* ArcOpenNewSystem(cvVFile* Base, const char*, void*, uint32_t Flags) {
     bool ok = cvVFile_Read(Base, header, kHeaderSize) && std::memcmp(header, "VF00", 4) == 0 &&
               cvLE_Get16(header + 4) == 0 && cvLE_Get32(header + 8) != 1;
     uint32_t dataLength = ok ? cvLE_Get32(header + 16) : 0;
-    ok = ok && dataLength >= kHeaderSize && (uint64_t)start + dataLength <= kMaxPosition &&
-         SeekBase(Base, cvLE_Get32(header + 12));
+    uint32_t treePosition = ok ? cvLE_Get32(header + 12) : 0;
+    // The data lies between the header and the tree: a data length that runs
+    // past the tree would make new files land far outside the archive.
+    // Positions are checked against the base's size before any seek: seeking
+    // a growable base beyond its end would enlarge it.
+    uint32_t baseSize = 0;
+    ok = ok && dataLength >= kHeaderSize && (uint64_t)start + dataLength <= treePosition &&
+         cvVFile_Size(Base, &baseSize) && treePosition < baseSize && SeekBase(Base, treePosition);
     a->Tree = ok ? cvDirTree_ReadFromFile(Base) : nullptr;
     a->DataEnd = dataLength;
     a->EndPosition = cvLE_Get32(header + 20);
-    // Where the tree really ended, in case the header's end position is unusable.
+    // Closing leaves the base at the end position; one outside the base is
+    // replaced by where the tree really ended.
     uint32_t treeEnd = 0;
-    if (a->Tree && cvVFile_Tell(Base, &treeEnd) && a->EndPosition != treeEnd && a->EndPosition > kMaxPosition)
-      a->EndPosition = treeEnd;
+    if (a->Tree && cvVFile_Tell(Base, &treeEnd) && a->EndPosition > baseSize) a->EndPosition = treeEnd;
   }
   if (!a->Tree) {
     FreeRecord(a);

@@ -336,7 +336,21 @@ TEST(VFileArchive, DamagedHeadersAndTreesAreRefused) {
   b = good;
   cvLE_Put32(b.data() + 12, 0xFFFFFF00);  // directory position outside the file
   EXPECT_TRUE(refused(b));
+  b = good;
+  cvLE_Put32(b.data() + 16, 0x40000018);  // data running past the tree
+  EXPECT_TRUE(refused(b));
   EXPECT_TRUE(refused(Bytes(good.begin(), good.begin() + 60)));
+  // On a growable base a far directory position must not enlarge the base.
+  b = good;
+  cvLE_Put32(b.data() + 12, 0x10000000);
+  cvVFile* memory = NewGrowable();
+  ASSERT_TRUE(cvVFile_Write(memory, b.data(), (uint32_t)b.size()));
+  ASSERT_TRUE(cvVFile_Seek(memory, 0, CV_VFILE_SEEKSET));
+  EXPECT_EQ(cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 10), nullptr);
+  uint32_t size = 0;
+  cvVFile_Size(memory, &size);
+  EXPECT_EQ(size, 73u);
+  cvVFile_Close(memory);
   EXPECT_TRUE(refused(Bytes()));
 }
 
