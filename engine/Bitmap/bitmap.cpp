@@ -166,6 +166,7 @@ int cvBitmap_Destroy(cvBitmap** Bitmap) {
   *Bitmap = nullptr;
   if (IsLock(B)) return UnlockInternal(B, true);
   if (B->RefCount == 1) {
+    B->DriverNewer = 0;  // nothing to bring back into a bitmap about to go
     if (IsAttached(B) && !DetachInternal(B)) CV_ERROR(-1);
     for (int m = 0; m < CV_BITMAP_MAX_MIPS; ++m) {
       cvRam_Free(B->Mip[m]);
@@ -607,7 +608,8 @@ int cvBitmap_SetFormat(cvBitmap* Bitmap, cvPixelFormat Format) {
   }
   if (Bitmap->System.Palette) cvBitmap_Palette_Destroy(&Bitmap->System.Palette);
   Bitmap->System = New;  // takes over the new palette's reference
-  if (IsAttached(Bitmap)) return Upload(Bitmap);
+  // The driver's format and key were chosen for the old format.
+  if (IsAttached(Bitmap)) return Reattach(Bitmap);
   return 1;
 }
 

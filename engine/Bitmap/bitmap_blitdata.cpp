@@ -5,6 +5,7 @@
 // visible pixel, so a converted value equal to the key is stored as key XOR 1;
 // source key pixels (and, from a source with alpha into a destination without,
 // pixels with alpha below 80) become the destination key.
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -82,7 +83,7 @@ struct KeyInfo {
 
 // True colour to true colour, pixel by pixel.
 template <int SB, int DB>
-void ConvertRaw(const uint8_t* S, int32_t SStride, uint8_t* D, int32_t DStride, int32_t W, int32_t H,
+void ConvertRaw(const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride, int32_t W, int32_t H,
                 const Codec& SC, const Codec& DC, const KeyInfo& K, bool SourceAlpha,
                 bool DestinationAlpha, const AlphaSource& Alpha) {
   const bool UseAlpha = Alpha.Base != nullptr;
@@ -116,7 +117,7 @@ void ConvertRaw(const uint8_t* S, int32_t SStride, uint8_t* D, int32_t DStride, 
 }
 
 template <int SB>
-void ConvertRawTo(int32_t DB, const uint8_t* S, int32_t SStride, uint8_t* D, int32_t DStride, int32_t W,
+void ConvertRawTo(int32_t DB, const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride, int32_t W,
                   int32_t H, const Codec& SC, const Codec& DC, const KeyInfo& K, bool SA, bool DA,
                   const AlphaSource& Alpha) {
   switch (DB) {
@@ -128,7 +129,7 @@ void ConvertRawTo(int32_t DB, const uint8_t* S, int32_t SStride, uint8_t* D, int
 }
 
 // The same format on both sides: raw values are copied, with the key rules.
-void CopySameFormat(const uint8_t* S, int32_t SStride, uint8_t* D, int32_t DStride, int32_t W, int32_t H,
+void CopySameFormat(const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride, int32_t W, int32_t H,
                     int32_t Bytes, bool Palettized, const Codec& C, const KeyInfo& K) {
   const bool Plain = (!K.Source && !K.Destination) ||
                      (K.Source && K.Destination && K.SourceKey == K.DestinationKey);
@@ -180,8 +181,8 @@ int cvBitmap_BlitData(const cvBitmap_Info* SourceInfo, const void* SourcePixels,
   const bool DPal = cvPixelFormat_HasPalette(DF);
   const auto* S = static_cast<const uint8_t*>(SourcePixels);
   auto* D = static_cast<uint8_t*>(DestinationPixels);
-  const int32_t SStride = SourceInfo->Stride * SB;
-  const int32_t DStride = DestinationInfo->Stride * DB;
+  const ptrdiff_t SStride = (ptrdiff_t)SourceInfo->Stride * SB;
+  const ptrdiff_t DStride = (ptrdiff_t)DestinationInfo->Stride * DB;
   const KeyInfo K = {SourceInfo->HasColorKey != 0, SourceInfo->ColorKey,
                      DestinationInfo->HasColorKey != 0, DestinationInfo->ColorKey};
 
@@ -204,17 +205,7 @@ int cvBitmap_BlitData(const cvBitmap_Info* SourceInfo, const void* SourcePixels,
       Rect.Width = Width;
       Rect.Height = Height;
       Made = cvBitmap_CreatePaletteForImage(&Rect, SourcePixels);
-      // The key entry is reserved: it repeats its neighbour's colour, so the
-      // neighbour (key XOR 1) stands in for every pixel that would match it.
-      if (Made && K.Destination) {
-        const int32_t Key = (int32_t)(K.DestinationKey & 0xFF);
-        int32_t R, G, B, A;
-        if ((Key ^ 1) < Made->Size && Key < Made->Size &&
-            cvBitmap_Palette_GetColor(Made, Key ^ 1, &R, &G, &B, &A)) {
-          const Codec C = MakeCodecRuntime(Made->Format);
-          WritePixel(Made->Data + (size_t)Key * C.Bytes, C.Bytes, C.Compose(R, G, B, A));
-        }
-      }
+      if (Made && K.Destination) PaletteReserveKey(Made, (int32_t)(K.DestinationKey & 0xFF));
     }
     if (!Made) {
       CV_ERROR(-1);

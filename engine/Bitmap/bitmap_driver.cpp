@@ -114,6 +114,7 @@ int Upload(cvBitmap* B) {
       const cvBitmap_Info L = LevelInfo(B->System, B->System.MinimumMip);
       Source = cvBitmap_CreatePaletteForImage(&L, B->Mip[B->System.MinimumMip]);
       Built = true;
+      if (Source && B->Driver.HasColorKey) PaletteReserveKey(Source, (int32_t)(B->Driver.ColorKey & 0xFF));
     }
     const int Ok = Source && cvBitmap_Palette_Copy(B->Driver.Palette, Source);
     if (Built && Source) cvBitmap_Palette_Destroy(&Source);

@@ -108,6 +108,9 @@ cvBitmap_Palette* PaletteCreateDriver(cvDriver_Table* Driver, void* Handle, cvPi
 // PaletteEndAccess to unlock it again. Null when there are no entries.
 uint8_t* PaletteBeginAccess(cvBitmap_Palette* Palette, bool* LockedHere);
 void PaletteEndAccess(cvBitmap_Palette* Palette, bool LockedHere);
+// Reserves entry Key of a palette built for a keyed image: it repeats the
+// colour of entry Key XOR 1, which stands in for every pixel matching it.
+void PaletteReserveKey(cvBitmap_Palette* Palette, int32_t Key);
 // Rewrites the entries so that the key value stands only at the key index.
 void PaletteEnforceKey(cvBitmap_Palette* Palette, uint8_t* Entries);
 

@@ -48,6 +48,16 @@ void PaletteEndAccess(cvBitmap_Palette* Palette, bool LockedHere) {
   Palette->DriverData = nullptr;
 }
 
+void PaletteReserveKey(cvBitmap_Palette* Palette, int32_t Key) {
+  if (Key < 0 || Key >= Palette->Size || (Key ^ 1) >= Palette->Size) return;
+  bool LockedHere = false;
+  uint8_t* Entries = PaletteBeginAccess(Palette, &LockedHere);
+  if (!Entries) return;
+  const int32_t Bytes = cvPixelFormat_BytesPerPixel(Palette->Format);
+  std::memcpy(Entries + (size_t)Key * Bytes, Entries + (size_t)(Key ^ 1) * Bytes, (size_t)Bytes);
+  PaletteEndAccess(Palette, LockedHere);
+}
+
 void PaletteEnforceKey(cvBitmap_Palette* Palette, uint8_t* Entries) {
   if (!Palette->HasColorKey || Palette->ColorKeyIndex < 0 || Palette->ColorKeyIndex >= Palette->Size)
     return;

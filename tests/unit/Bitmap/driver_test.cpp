@@ -181,6 +181,65 @@ TEST(DriverCopy, PalettizedDriverFormatGetsAPaletteTexture) {
   cvBitmap_Destroy(&B);
 }
 
+TEST(DriverCopy, KeysFollowIntoTheDriverFormat) {
+  // A keyed true-colour bitmap on a palettized driver: the key is index 255,
+  // reserved in the built palette so no other pixel lands on it.
+  cvDriver_Table* D = testdriver::Make({{CV_PIXELFORMAT_8BIT_PAL, CV_DRIVER_FORMAT_3D},
+                                        {CV_PIXELFORMAT_24BIT_RGB, CV_DRIVER_FORMAT_PALETTE}});
+  cvBitmap* B = Gradient(16, 16, CV_PIXELFORMAT_32BIT_XRGB);
+  reinterpret_cast<uint32_t*>(cvBitmap_GetMipData(B, 0))[5] = 0x00FF00FF;
+  ASSERT_TRUE(cvBitmap_SetColorKey(B, 1, 0x00FF00FF, 1));
+  ASSERT_TRUE(cvBitmap_SetPreferredFormat(B, CV_PIXELFORMAT_8BIT_PAL));
+  ASSERT_TRUE(cvBitmap_AttachToDriver(B, D, 0));
+  void* T = cvBitmap_GetDriverHandle(B);
+  EXPECT_EQ(testdriver::Find(T)->HasKey, 1);
+  EXPECT_EQ(testdriver::Find(T)->Key, 255u);
+  for (int32_t i = 0; i < 256; ++i) EXPECT_EQ(Pixel(T, 0, i % 16, i / 16) == 255, i == 5) << i;
+  void* Pal = testdriver::Find(T)->Palette;
+  EXPECT_EQ(Pixel(Pal, 0, 255, 0), Pixel(Pal, 0, 254, 0));
+
+  // Changing the bitmap's format picks the driver format again.
+  ASSERT_TRUE(cvBitmap_SetPreferredFormat(B, 0));
+  ASSERT_TRUE(cvBitmap_DetachFromDriver(B));
+  EXPECT_TRUE(Driver().Textures.empty());
+  cvDriver_Table* D2 = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D}});
+  ASSERT_TRUE(cvBitmap_AttachToDriver(B, D2, 0));
+  T = cvBitmap_GetDriverHandle(B);
+  EXPECT_EQ(testdriver::Find(T)->Key, 0xF81Fu);
+  EXPECT_EQ(Pixel(T, 0, 5, 0), 0xF81Fu);
+  ASSERT_TRUE(cvBitmap_SetFormat(B, CV_PIXELFORMAT_8BIT_PAL));
+  T = cvBitmap_GetDriverHandle(B);
+  ASSERT_NE(T, nullptr);
+  EXPECT_EQ(Driver().Textures.size(), 1u);
+  // The driver key is now the key entry's colour; only the key pixel has it.
+  const uint32_t Key = testdriver::Find(T)->Key;
+  for (int32_t i = 0; i < 256; ++i) EXPECT_EQ(Pixel(T, 0, i % 16, i / 16) == Key, i == 5) << i;
+  cvBitmap_Destroy(&B);
+  EXPECT_TRUE(Driver().Textures.empty());
+}
+
+TEST(DriverCopy, AllocationFailuresDuringAttachLeaveItDetached) {
+  cvDriver_Table* D = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D}});
+  cvBitmap* B = Gradient(8, 8, CV_PIXELFORMAT_24BIT_RGB);
+  ASSERT_TRUE(cvBitmap_SetMipCount(B, 3));
+  bool Failed = false;
+  for (int N = 1; N < 20; ++N) {
+    cvtest::FailNthAllocation Fail(N);
+    const int Ok = cvBitmap_AttachToDriver(B, D, 0);
+    if (Fail.Fired()) {
+      Failed = true;
+      EXPECT_FALSE(Ok) << N;
+      EXPECT_FALSE(cvBitmap_IsAttached(B)) << N;
+      EXPECT_TRUE(Driver().Textures.empty()) << N;
+    }
+    if (Ok) {
+      ASSERT_TRUE(cvBitmap_DetachFromDriver(B));
+    }
+  }
+  EXPECT_TRUE(Failed);
+  cvBitmap_Destroy(&B);
+}
+
 TEST(Gamma, TablesFollowTheCurveAndInvert) {
   uint8_t T[256], I[256];
   ASSERT_TRUE(cvBitmap_BuildGammaTables(2.0f, T, I));
