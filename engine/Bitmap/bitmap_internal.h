@@ -22,14 +22,31 @@ inline constexpr uint32_t ComposeChannel(uint32_t C, uint32_t Mask, int32_t Shif
   return (Shift >= 0 ? (C << Shift) : (C >> -Shift)) & Mask;
 }
 
-// Channel layout of a format, for inline conversion loops. Decompose adds
-// are the table's, except that the alpha of 4444 and 1555 gets none.
+// Channel layout of a format, for inline conversion loops. Each signed
+// shift is split into a right and a left part (one of them 0) so that the
+// loops need no branches. Decompose adds are the table's, except that the
+// alpha of 4444 and 1555 gets none.
 struct Codec {
   uint32_t Mask[4];
-  int32_t Shift[4];
+  uint32_t Right[4];
+  uint32_t Left[4];
   int32_t Add[4];
   int32_t Bytes;
   bool Gray;
+
+  constexpr Codec(const uint32_t (&M)[4], const int32_t (&S)[4], const int32_t (&A)[4], int32_t B, bool G)
+      : Mask{M[0], M[1], M[2], M[3]},
+        Right{(uint32_t)std::max(S[0], 0), (uint32_t)std::max(S[1], 0), (uint32_t)std::max(S[2], 0),
+              (uint32_t)std::max(S[3], 0)},
+        Left{(uint32_t)std::max(-S[0], 0), (uint32_t)std::max(-S[1], 0), (uint32_t)std::max(-S[2], 0),
+             (uint32_t)std::max(-S[3], 0)},
+        Add{A[0], A[1], A[2], A[3]},
+        Bytes(B),
+        Gray(G) {}
+
+  constexpr int32_t Channel(uint32_t P, int i) const {
+    return (int32_t)(((P & Mask[i]) >> Right[i]) << Left[i]) + Add[i];
+  }
 
   constexpr void Decompose(uint32_t P, int32_t* R, int32_t* G, int32_t* B, int32_t* A) const {
     if (Gray) {
@@ -37,23 +54,18 @@ struct Codec {
       *A = 255;
       return;
     }
-    int32_t C[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 4; ++i) {
-      const uint32_t V = P & Mask[i];
-      C[i] = (int32_t)(Shift[i] >= 0 ? (V >> Shift[i]) : (V << -Shift[i])) + Add[i];
-    }
-    *R = C[0];
-    *G = C[1];
-    *B = C[2];
-    *A = C[3];
+    *R = Channel(P, 0);
+    *G = Channel(P, 1);
+    *B = Channel(P, 2);
+    *A = Channel(P, 3);
   }
 
   constexpr uint32_t Compose(int32_t R, int32_t G, int32_t B, int32_t A) const {
     if (Gray) return (uint32_t)std::max({R, G, B}) & 0xFF;
-    return ComposeChannel((uint32_t)R, Mask[0], Shift[0]) |
-           ComposeChannel((uint32_t)G, Mask[1], Shift[1]) |
-           ComposeChannel((uint32_t)B, Mask[2], Shift[2]) |
-           ComposeChannel((uint32_t)A, Mask[3], Shift[3]);
+    return ((((uint32_t)R >> Left[0]) << Right[0]) & Mask[0]) |
+           ((((uint32_t)G >> Left[1]) << Right[1]) & Mask[1]) |
+           ((((uint32_t)B >> Left[2]) << Right[2]) & Mask[2]) |
+           ((((uint32_t)A >> Left[3]) << Right[3]) & Mask[3]);
   }
 };
 
