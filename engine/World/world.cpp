@@ -699,8 +699,9 @@ int cvWorld_Render(cvEngine* Engine, cvWorld* World, cvCamera* Camera) {
   World->Counters = cvWorld_RenderCounters{};
   const uint32_t MirrorDepth = 0;  // an empty level has no mirrors
 
-  // 2. Camera leaf and visible leaves: the empty level's single leaf is seen
+  // 2. The renderer's camera values; the camera leaf and visible leaves: the empty level's single leaf is seen
   // from everywhere.
+  cvCamera_FillRenderGlobals(Camera);
   Level* L = World->TheLevel;
   World->Counters.NodesVisited += L->NodeCount;
   for (int32_t I = 0; I < L->LeafCount; ++I) {

@@ -242,6 +242,42 @@ TEST_F(DrawTest, BoxesOutsideTheViewDrawNothingAndSucceed) {
   EXPECT_EQ(E.Polys.size(), 2u);
 }
 
+TEST_F(DrawTest, ABoneLightingCacheThatCannotGrowFailsTheDraw) {
+  AddLight(5, 255, 0, 0);
+  ASSERT_TRUE(cvActor_Render(A.Actor, &E.Engine, World, Camera));  // buffers made
+  const cvVec3d Dir = {0, 0, 1};
+  ASSERT_TRUE(cvActor_SetLightingOptions(A.Actor, 0, &Dir, 0, 0, 0, 0, 0, 0, 0, 1, nullptr, 1));
+  cvErrorLog_Clear();
+  {
+    cvtest::FailNthAllocation Fail(1);
+    EXPECT_FALSE(cvActor_Render(A.Actor, &E.Engine, World, Camera));
+  }
+  EXPECT_EQ(cvtest::LoggedCodes().front(), 103);
+  EXPECT_LOGGED(112);
+  EXPECT_TRUE(cvActor_Render(A.Actor, &E.Engine, World, Camera));
+}
+
+TEST_F(PuppetTest, PreparingFailsCleanlyWhenMemoryRunsOut) {
+  for (int N = 1; N <= 8; ++N) {
+    cvErrorLog_Clear();
+    bool Ok;
+    {
+      cvtest::FailNthAllocation Fail(N);
+      Ok = cvActor_PrepareForRendering(A.Actor, World);
+      if (!Fail.Fired()) {
+        ASSERT_TRUE(Ok);
+        break;
+      }
+    }
+    EXPECT_FALSE(Ok) << "allocation " << N;
+    EXPECT_LOGGED(111);
+    EXPECT_EQ(A.Actor->Puppet, nullptr);
+    EXPECT_EQ(Bitmap->RefCount, 2 + (cvWorld_HasBitmap(World, Bitmap) ? 1 : 0));
+  }
+  ASSERT_TRUE(cvActor_PrepareForRendering(A.Actor, World));
+  EXPECT_EQ(Bitmap->RefCount, 4);
+}
+
 TEST_F(DrawTest, WithoutAPuppetRenderingFails) {
   TestActor Bare = MakeActor();
   EXPECT_FALSE(cvActor_Render(Bare.Actor, &E.Engine, World, Camera));
