@@ -34,6 +34,7 @@ struct Archive {
   cvDirTree* Tree;       // mounted: the whole tree (owned)
   int CreatedOpen;       // mounted: a created file is open for writing
   int Created;           // file: opened with create
+  uint32_t Limit;        // file: largest length it may reach (an existing entry cannot grow)
 };
 
 struct ArchiveFinder {
@@ -172,10 +173,14 @@ void* ArcOpen(void* System, cvVFile*, const char* Name, uint32_t, uint32_t Flags
     record->DataStart = (uint32_t)dataStart;
     entry->DataPosition = (uint32_t)dataStart;
     record->Created = 1;
+    record->Limit = (uint32_t)(kMaxPosition - dataStart);
     owner->CreatedOpen = 1;
   } else {
+    // An existing entry is read or rewritten in place; growing it would
+    // overwrite the data of the file behind it.
     record->DataStart = entry->DataPosition;
     record->Length = entry->Size;
+    record->Limit = entry->Size;
   }
   return record;
 }
@@ -239,8 +244,8 @@ int ArcRead(void* Impl, void* Buffer, uint32_t Count) {
 int ArcWrite(void* Impl, const void* Buffer, uint32_t Count) {
   Archive* f = AsFile(Impl);
   if (!f || !Writable(f)) return 0;
-  uint64_t end = (uint64_t)f->DataStart + f->Position + Count;
-  if (end > kMaxPosition || !SeekBase(f->Base, (uint64_t)f->DataStart + f->Position)) return 0;
+  if ((uint64_t)f->Position + Count > f->Limit || !SeekBase(f->Base, (uint64_t)f->DataStart + f->Position))
+    return 0;
   if (!cvVFile_Write(f->Base, Buffer, Count)) {
     Resync(f);
     return 0;
@@ -255,11 +260,12 @@ int ArcGetS(void* Impl, char* Buffer, uint32_t Size) {
   if (!f || Size < 2 || f->Position >= f->Length) return 0;
   uint32_t left = f->Length - f->Position;
   uint32_t window = std::min(left, Size);  // one byte more than fits, to see a CR LF pair
-  auto bytes = static_cast<uint8_t*>(cvRam_Allocate(window));
+  uint8_t local[512];  // ordinary text lines fit the stack
+  uint8_t* bytes = window <= sizeof(local) ? local : static_cast<uint8_t*>(cvRam_Allocate(window));
   if (!bytes) return 0;
   bool ok = SeekBase(f->Base, (uint64_t)f->DataStart + f->Position) && cvVFile_Read(f->Base, bytes, window);
   uint32_t used = ok ? cvVFile_ScanLine(bytes, window, window == left, Buffer, Size) : 0;
-  cvRam_Free(bytes);
+  if (bytes != local) cvRam_Free(bytes);
   if (!used) return 0;
   f->Position += used;
   return 1;
@@ -277,7 +283,7 @@ int ArcSeek(void* Impl, int32_t Offset, uint32_t Mode) {
   }
   if (target < 0) return 0;
   // A file that is only read cannot reach beyond its own bytes into the next file's.
-  if (!Writable(f) && target > (int64_t)f->Length) return 0;
+  if (target > (int64_t)(Writable(f) ? f->Limit : f->Length)) return 0;
   if (!SeekBase(f->Base, (uint64_t)f->DataStart + (uint64_t)target)) return 0;
   f->Position = (uint32_t)target;
   f->Length = std::max(f->Length, f->Position);

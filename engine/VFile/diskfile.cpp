@@ -219,12 +219,14 @@ int DiskGetS(void* Impl, char* Buffer, uint32_t Size) {
   if (start < 0) return 0;
   // Read one byte more than fits so that a carriage return at the last place
   // can still take its line feed with it.
-  auto window = static_cast<uint8_t*>(cvRam_Allocate(Size));
+  // Ordinary text lines fit the stack; longer buffers take a heap block.
+  uint8_t local[512];
+  uint8_t* window = Size <= sizeof(local) ? local : static_cast<uint8_t*>(cvRam_Allocate(Size));
   if (!window) return 0;
   uint32_t got = 0;
   bool atEnd = !ReadAll(f->Handle, window, Size, &got);
   uint32_t used = cvVFile_ScanLine(window, got, atEnd, Buffer, Size);
-  cvRam_Free(window);
+  if (window != local) cvRam_Free(window);
   // The next read starts right after the line end (or where this one began).
   if (::lseek(f->Handle, start + (off_t)used, SEEK_SET) < 0) return 0;
   return used ? 1 : 0;

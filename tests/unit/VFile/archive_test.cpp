@@ -190,6 +190,8 @@ TEST(VFileArchive, ReadingAndUpdatingDoNotMoveTheDataEnd) {
   cvVFile* update = cvVFile_Open(archive, "A", CV_VFILE_OPEN_UPDATE);
   ASSERT_NE(update, nullptr);
   ASSERT_TRUE(cvVFile_Write(update, "A", 1));
+  EXPECT_FALSE(cvVFile_Write(update, "xyz", 3));  // would run into the next file's bytes
+  EXPECT_FALSE(cvVFile_Seek(update, 4, CV_VFILE_SEEKSET));
   cvVFile_Close(update);
   // Two created files cannot share the data end.
   cvVFile* b = cvVFile_Open(archive, "B", CV_VFILE_OPEN_CREATE);
