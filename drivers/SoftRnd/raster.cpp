@@ -245,7 +245,14 @@ void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, T
     sampler.MaskV = texture->MaskV;
   }
   bool modulate = false;
-  std::vector<ScreenVertex> sv((size_t)count);
+  // Actors send many small polygons: their vertices stay on the stack.
+  ScreenVertex local[16];
+  std::vector<ScreenVertex> heap;
+  ScreenVertex* sv = local;
+  if (count > 16) {
+    heap.resize((size_t)count);
+    sv = heap.data();
+  }
   for (int32_t i = 0; i < count; ++i) {
     const cvDriver_Vertex& in = vertices[i];
     if (!validVertex(in)) return;

@@ -44,7 +44,9 @@ TEST(BitmapList, ManyBitmapsSharingBucketsAreAllFoundInBucketOrder) {
   std::vector<cvBitmap*> bitmaps;
   std::map<int32_t, int> perBucket;
   bool shared = false;
-  for (int i = 0; i < 400; ++i) {
+  // More bitmaps than buckets: some must share one.
+  const int count = 1100;
+  for (int i = 0; i < count; ++i) {
     cvBitmap* b = cvBitmap_Create(1, 1, 1, CV_PIXELFORMAT_8BIT_GRAY);
     ASSERT_NE(b, nullptr);
     bitmaps.push_back(b);
@@ -52,7 +54,7 @@ TEST(BitmapList, ManyBitmapsSharingBucketsAreAllFoundInBucketOrder) {
     ASSERT_TRUE(cvBitmapList_Add(list, b));
   }
   ASSERT_TRUE(shared) << "no two bitmaps fell into one bucket";
-  EXPECT_EQ(cvBitmapList_Count(list), 400);
+  EXPECT_EQ(cvBitmapList_Count(list), count);
   EXPECT_TRUE(cvBitmapList_IsValid(list));
   for (cvBitmap* b : bitmaps) EXPECT_TRUE(cvBitmapList_Has(list, b));
   // Walking the list visits every bitmap once, in bucket order.
@@ -62,7 +64,7 @@ TEST(BitmapList, ManyBitmapsSharingBucketsAreAllFoundInBucketOrder) {
     last = Bucket(b);
     ++visited;
   }
-  EXPECT_EQ(visited, 400);
+  EXPECT_EQ(visited, count);
   // Remove every other one; the rest stay found and the list stays sound.
   for (size_t i = 0; i < bitmaps.size(); i += 2) EXPECT_TRUE(cvBitmapList_Remove(list, bitmaps[i]));
   EXPECT_TRUE(cvBitmapList_IsValid(list));
