@@ -335,3 +335,26 @@ TEST(EngineCreate, FailedAllocationsFailCleanly) {
     EXPECT_FALSE(cvtest::LoggedCodes().empty()) << "allocation " << n;
   }
 }
+
+TEST(EngineFrames, DriverSceneRefusalsLogTheirCodes) {
+  SoftEngine s(32, 32);
+  ASSERT_NE(s.Engine, nullptr);
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  // The driver refuses a second scene while one is open: code 7.
+  EXPECT_FALSE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  EXPECT_LOGGED(7);
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  // ... and ending a scene that is not open: code 8.
+  EXPECT_FALSE(cvEngine_EndFrame(s.Engine));
+  EXPECT_LOGGED(8);
+  // Drawing a bitmap that has no driver texture fails with -1.
+  EXPECT_FALSE(cvEngine_DrawBitmap(s.Engine, nullptr, nullptr, 0, 0));
+  EXPECT_LOGGED(-1);
+  // After a shutdown, frames report that no driver is loaded.
+  ASSERT_TRUE(cvEngine_ShutdownDriver(s.Engine));
+  EXPECT_FALSE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  EXPECT_LOGGED(5);
+  EXPECT_TRUE(cvEngine_UpdateWindow(s.Engine));  // nothing to forward to
+  EXPECT_TRUE(cvEngine_Activate(s.Engine, 1));
+}
