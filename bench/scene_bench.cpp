@@ -104,4 +104,36 @@ void BM_SceneSampleActor640x480(benchmark::State& State) {
 }
 BENCHMARK(BM_SceneSampleActor640x480)->Arg(0)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The puppet's share alone: posing the mesh, lighting, clipping and
+// projection, handed to a driver table that accepts polygons without
+// drawing them.
+int AcceptPoly(const cvDriver_Vertex*, int32_t, uint32_t) { return 1; }
+int AcceptTexturedPoly(const cvDriver_Vertex*, int32_t, void*, uint32_t) { return 1; }
+
+void BM_ScenePuppetOnly640x480(benchmark::State& State) {
+  SampleScene S(3);
+  if (!S.Ok) {
+    State.SkipWithError("engine, driver module or sample.act not available beside the program");
+    return;
+  }
+  S.Frame(0);  // textures attached
+  static cvDriver_Table Null{};
+  Null.RenderGouraudPoly = AcceptPoly;
+  Null.RenderTexturedPoly = AcceptTexturedPoly;
+  cvEngine E{};
+  E.Driver = &Null;
+  E.DriverLoaded = 1;
+  float Time = 0;
+  for (auto _ : State) {
+    if (S.Walk) cvActor_SetPose(S.Actor, S.Walk, Time, nullptr);
+    if (!cvActor_Render(S.Actor, &E, S.World, S.Camera)) {
+      State.SkipWithError("render failed");
+      break;
+    }
+    Time += 1.0f / 30.0f;
+  }
+  State.counters["fps"] = benchmark::Counter((double)State.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ScenePuppetOnly640x480)->Unit(benchmark::kMillisecond);
+
 }  // namespace
