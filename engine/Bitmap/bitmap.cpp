@@ -344,8 +344,9 @@ cvBitmap* SharedLock(cvBitmap* Parent, int32_t Mip, int32_t Flags) {
 // builds a missing or stale smaller level from the larger ones.
 bool PrepareLevel(cvBitmap* B, int32_t Mip) {
   if (LevelReady(B, Mip)) return true;
-  if (Mip == B->System.MinimumMip) return cvBitmap_AllocateMip(B, Mip) != nullptr;
-  return cvBitmap_MakeMips(B, Mip, Mip) != 0;
+  const int32_t Min = B->System.MinimumMip;
+  if (!B->Mip[Min] && !cvBitmap_AllocateMip(B, Min)) return false;
+  return Mip == Min || cvBitmap_MakeMips(B, Mip, Mip) != 0;
 }
 
 cvBitmap* ReadLock(cvBitmap* B, int32_t Mip, cvPixelFormat Format, int32_t HasKey, uint32_t Key) {
@@ -422,6 +423,7 @@ int WriteLocks(cvBitmap* B, cvBitmap** Locks, int32_t Low, int32_t High, cvPixel
   }
   if (!DriverSide) {
     if (IsAttached(B) && B->DriverNewer && !UpdateFromDriver(B)) return 0;
+    if (!PrepareLevel(B, B->System.MinimumMip)) return 0;
     if (High > B->System.MaximumMip &&
         !cvBitmap_MakeMips(B, std::max(Low, B->System.MaximumMip + 1), High))
       return 0;
@@ -431,7 +433,9 @@ int WriteLocks(cvBitmap* B, cvBitmap** Locks, int32_t Low, int32_t High, cvPixel
   const int32_t Count = High - Low + 1;
   for (int32_t i = 0; i < Count; ++i) {
     Locks[i] = DriverSide ? DriverLock(B, Low + i, LOCK_WRITE) : SharedLock(B, Low + i, LOCK_WRITE);
+    if (Locks[i] && !DriverSide) B->WriteLockedMips |= 1u << (Low + i);
     if (!Locks[i]) {
+      B->WriteLockedMips = 0;
       for (int32_t j = 0; j < i; ++j) {
         DiscardLock(Locks[j]);
         Locks[j] = nullptr;
@@ -495,8 +499,13 @@ int UnlockInternal(cvBitmap* L, bool Commit) {
   int Ok = 1;
   if (L->LockFlags & LOCK_WRITE) {
     ++Parent->LockCount;
+    if (!(L->LockFlags & LOCK_DRIVER)) Parent->WriteLockedMips &= ~(1u << L->LockMip);
     if (Commit && !(L->LockFlags & LOCK_DRIVER)) {
       Parent->MipValid[L->LockMip] = 1;
+      // Smaller levels made from the old pixels are stale now, unless they
+      // are being written themselves; they are rebuilt when next needed.
+      for (int32_t m = L->LockMip + 1; m < CV_BITMAP_MAX_MIPS; ++m)
+        if (!(Parent->WriteLockedMips & (1u << m))) Parent->MipValid[m] = 0;
       if (L->System.Palette && L->System.Palette != Parent->System.Palette)
         Ok &= SetPaletteInternal(Parent, L->System.Palette, false);
     }

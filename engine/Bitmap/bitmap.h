@@ -146,6 +146,7 @@ struct cvBitmap {
   int32_t MipValid[CV_BITMAP_MAX_MIPS];
   cvBitmap* Alpha;  // grey bitmap giving this bitmap's alpha (one reference), or null
   int32_t LockCount;  // >0 read locks, <0 a write lock, 0 unlocked
+  uint32_t WriteLockedMips;  // bit m: system level m is under a write lock
 
   // Locks only.
   cvBitmap* Locked;     // the bitmap this lock locks (one reference)

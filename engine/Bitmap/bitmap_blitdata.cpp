@@ -38,6 +38,7 @@ bool FindAlpha(const cvBitmap_Info* Info, const uint8_t* Pixels, cvBitmap* Bitma
   if (!Bitmap) return true;
   const int32_t Bytes = cvPixelFormat_BytesPerPixel(Info->Format);
   auto Locate = [&](const cvBitmap* Grey, const uint8_t* Start, int32_t StrideBytes) {
+    if (StrideBytes <= 0 || Bytes <= 0 || !Grey->Mip[0]) return;
     const ptrdiff_t Offset = Pixels - Start;
     const int32_t Y = (int32_t)(Offset / StrideBytes);
     const int32_t X = (int32_t)((Offset % StrideBytes) / Bytes);

@@ -162,6 +162,24 @@ TEST(Mips, TwoByTwoAveragingWithRoundingAndOddEdges) {
   cvBitmap_Destroy(&B);
 }
 
+TEST(Mips, WritingALevelRebuildsTheSmallerOnes) {
+  cvBitmap* B = cvBitmap_Create(2, 2, 0, CV_PIXELFORMAT_8BIT_GRAY);
+  cvBitmap* L[2] = {};
+  ASSERT_TRUE(cvBitmap_LockForWrite(B, L, 0, 1));  // level 1 built (from blank)
+  std::memset(cvBitmap_GetBits(L[0]), 40, 4);
+  static_cast<uint8_t*>(cvBitmap_GetBits(L[1]))[0] = 7;
+  ASSERT_TRUE(cvBitmap_UnLockArray(L, 2));
+  EXPECT_EQ(cvBitmap_GetMipData(B, 1)[0], 7);  // written together: kept
+  ASSERT_TRUE(cvBitmap_LockForWrite(B, L, 0, 0));
+  std::memset(cvBitmap_GetBits(L[0]), 80, 4);
+  ASSERT_TRUE(cvBitmap_UnLock(L[0]));
+  EXPECT_FALSE(cvBitmap_IsMipValid(B, 1));
+  ASSERT_TRUE(cvBitmap_LockForRead(B, L, 1, 1, CV_PIXELFORMAT_8BIT_GRAY, 0, 0));
+  EXPECT_EQ(static_cast<uint8_t*>(cvBitmap_GetBits(L[0]))[0], 80);
+  cvBitmap_UnLock(L[0]);
+  cvBitmap_Destroy(&B);
+}
+
 TEST(Mips, KeyPixelsStayOutAndChannelsAverageSeparately) {
   cvBitmap* B = cvBitmap_Create(4, 2, 0, CV_PIXELFORMAT_32BIT_XRGB);
   auto* P = reinterpret_cast<uint32_t*>(cvBitmap_AllocateMip(B, 0));
