@@ -218,6 +218,37 @@ TEST(DriverCopy, KeysFollowIntoTheDriverFormat) {
   EXPECT_TRUE(Driver().Textures.empty());
 }
 
+TEST(DriverCopy, AlphaBitmapGoesIntoTheAlphaChannelOrASeparateTexture) {
+  cvDriver_Table* D = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D},
+                                        {CV_PIXELFORMAT_16BIT_4444_ARGB, CV_DRIVER_FORMAT_3D}});
+  cvBitmap* B = Gradient(2, 1, CV_PIXELFORMAT_24BIT_RGB);
+  cvBitmap* A = cvBitmap_Create(2, 1, 0, CV_PIXELFORMAT_8BIT_GRAY);
+  uint8_t* P = cvBitmap_AllocateMip(A, 0);
+  P[0] = 0x30;
+  P[1] = 0xF0;
+  ASSERT_TRUE(cvBitmap_SetAlpha(B, A));
+  ASSERT_TRUE(cvBitmap_AttachToDriver(B, D, 0));
+  void* T = cvBitmap_GetDriverHandle(B);
+  EXPECT_EQ(testdriver::Find(T)->Format.PixelFormat, CV_PIXELFORMAT_16BIT_4444_ARGB);
+  EXPECT_EQ(Pixel(T, 0, 0, 0) >> 12, 0x3u);
+  EXPECT_EQ(Pixel(T, 0, 1, 0) >> 12, 0xFu);
+  cvBitmap_Destroy(&B);
+
+  // A driver that carries separate alpha textures gets the grey levels there.
+  D = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D | CV_DRIVER_FORMAT_SEPARATEALPHA},
+                        {CV_PIXELFORMAT_8BIT_GRAY, CV_DRIVER_FORMAT_ALPHAMAP}});
+  B = Gradient(2, 1, CV_PIXELFORMAT_24BIT_RGB);
+  ASSERT_TRUE(cvBitmap_SetAlpha(B, A));
+  ASSERT_TRUE(cvBitmap_AttachToDriver(B, D, 0));
+  T = cvBitmap_GetDriverHandle(B);
+  void* AT = testdriver::Find(T)->Alpha;
+  ASSERT_NE(AT, nullptr);
+  EXPECT_EQ(Pixel(AT, 0, 1, 0), 0xF0u);
+  cvBitmap_Destroy(&B);
+  EXPECT_TRUE(Driver().Textures.empty());
+  cvBitmap_Destroy(&A);
+}
+
 TEST(DriverCopy, AllocationFailuresDuringAttachLeaveItDetached) {
   cvDriver_Table* D = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D}});
   cvBitmap* B = Gradient(8, 8, CV_PIXELFORMAT_24BIT_RGB);
