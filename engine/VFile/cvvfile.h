@@ -166,6 +166,10 @@ cvVFile* cvVFile_OpenNewSystem(cvVFile* Base, int32_t Type, const char* Name, vo
                                uint32_t Flags);
 // Opens Name inside System. Without CV_VFILE_OPEN_CREATE the search list is
 // walked and the first system that has the name is used; with it, System.
+// Disk names are joined to the directory's path with "/". Archive names are
+// backslash-separated paths ("Motions\0") compared without regard to case;
+// only one created file may be open in an archive at a time, and an existing
+// entry opened for update cannot grow.
 cvVFile* cvVFile_Open(cvVFile* System, const char* Name, uint32_t Flags);
 // Closes the file, then the base file it opened itself. Returns 1, or 0 when
 // finishing the file failed to write (an archive's tree or header).
@@ -175,21 +179,26 @@ int cvVFile_Close(cvVFile* File);
 // Count bytes were read.
 int cvVFile_Read(cvVFile* File, void* Buffer, uint32_t Count);
 int cvVFile_Write(cvVFile* File, const void* Buffer, uint32_t Count);
-// Reads one text line (ending LF, CR or CR LF) into Buffer, ending it with a
-// line feed and a NUL. Size 0 fails.
+// Reads one text line (ending LF, CR or CR LF; the last line of a file may
+// lack its end) into Buffer as its characters, a line feed and a NUL. A line
+// that does not fit in Size - 1 bytes fails and is left unread. Size 0 fails.
 int cvVFile_GetS(cvVFile* File, char* Buffer, uint32_t Size);
-// Formats into an 8,096-byte buffer and writes the text without its NUL.
+// Formats the text and writes it without its NUL (text of 8,096 bytes or more
+// is formatted into a heap block rather than cut short).
 int cvVFile_Printf(cvVFile* File, const char* Format, ...)
 #if defined(__GNUC__) || defined(__clang__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
 
+// Disk files pass mode 1 to the host unchanged (a positive offset goes beyond
+// the end); memory and archive files seek to the length minus the offset.
 int cvVFile_Seek(cvVFile* File, int32_t Offset, uint32_t Mode);
 int cvVFile_Tell(cvVFile* File, uint32_t* Position);
 int cvVFile_EOF(cvVFile* File);  // 1 at end of file
 int cvVFile_Size(cvVFile* File, uint32_t* Size);
 int cvVFile_GetProperties(cvVFile* File, cvVFile_Properties* Properties);
+// Disk files: sets the length (cuts or extends with zeros); others fail.
 int cvVFile_SetSize(cvVFile* File, uint32_t Size);
 int cvVFile_SetAttributes(cvVFile* File, uint32_t Attributes);
 int cvVFile_SetTime(cvVFile* File, const cvVFile_Time* Time);
