@@ -358,3 +358,32 @@ TEST(EngineFrames, DriverSceneRefusalsLogTheirCodes) {
   EXPECT_TRUE(cvEngine_UpdateWindow(s.Engine));  // nothing to forward to
   EXPECT_TRUE(cvEngine_Activate(s.Engine, 1));
 }
+
+TEST(EngineFrames, FailedAllocationsWhileAttachingFailTheFrameAndRecover) {
+  for (int n = 1; n < 40; ++n) {
+    SoftEngine s(32, 32);
+    ASSERT_NE(s.Engine, nullptr);
+    cvEngine_EnableFrameRateCounter(s.Engine, 0);
+    cvErrorLog_Clear();
+    bool ok, fired;
+    {
+      cvtest::FailNthAllocation fail(n);
+      ok = cvEngine_BeginFrame(s.Engine, nullptr, 1);
+      fired = fail.Fired();
+    }
+    if (!fired) {
+      EXPECT_TRUE(ok);
+      break;
+    }
+    if (!ok) {
+      EXPECT_FALSE(cvtest::LoggedCodes().empty()) << "allocation " << n;
+      EXPECT_TRUE(s.Engine->DriverChanged);  // the next frame attaches again
+    } else {
+      cvEngine_EndFrame(s.Engine);
+    }
+    // The next frame attaches everything and draws text.
+    ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1)) << "allocation " << n;
+    ASSERT_TRUE(cvEngine_PutString(s.Engine, 0, 0, "ok"));
+    ASSERT_TRUE(cvEngine_EndFrame(s.Engine)) << "allocation " << n;
+  }
+}

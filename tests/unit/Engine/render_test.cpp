@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Bitmap/cvbitmap.h"
 #include "enginetest.h"
 
 using enginetest::SoftEngine;
@@ -214,4 +215,41 @@ TEST(RenderModes, WindowedFramesFollowTheClientSize) {
   ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
   EXPECT_EQ(s.Window.FrameWidth(), 50);
   EXPECT_EQ(s.Window.FrameHeight(), 40);
+}
+
+TEST(RenderBitmaps, EngineBitmapsAreDrawnAndFollowTheGamma) {
+  SoftEngine s(32, 32);
+  ASSERT_NE(s.Engine, nullptr);
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  cvBitmap* b = cvBitmap_Create(4, 4, 1, CV_PIXELFORMAT_32BIT_XRGB);
+  ASSERT_NE(b, nullptr);
+  auto* p = reinterpret_cast<uint32_t*>(cvBitmap_AllocateMip(b, 0));
+  ASSERT_NE(p, nullptr);
+  for (int i = 0; i < 16; ++i) p[i] = i < 8 ? 0x808080u : 0x00FF00u;  // top half grey
+  cvBitmap_SetMipValid(b, 0, 1);
+  ASSERT_TRUE(cvEngine_AddBitmap(s.Engine, b));
+
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  ASSERT_TRUE(cvEngine_DrawBitmap(s.Engine, b, nullptr, 10, 10));
+  cvRect bottomRow{0, 3, 3, 3};
+  ASSERT_TRUE(cvEngine_DrawBitmap(s.Engine, b, &bottomRow, 20, 20));
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  EXPECT_EQ(s.Pixel(10, 10), 0x808080u);
+  EXPECT_EQ(s.Pixel(13, 13), 0x00FF00u);
+  EXPECT_EQ(s.Pixel(23, 20), 0x00FF00u);
+  EXPECT_EQ(s.Pixel(20, 21), 0u);  // only one row was drawn
+
+  // Gamma 2.0 is applied to the bitmaps' driver copies: 128 becomes 181.
+  ASSERT_TRUE(cvEngine_SetGamma(s.Engine, 2.0f));
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  ASSERT_TRUE(cvEngine_DrawBitmap(s.Engine, b, nullptr, 10, 10));
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+  EXPECT_EQ(s.Pixel(10, 10), 0xB5B5B5u);
+  EXPECT_EQ(s.Pixel(13, 13), 0x00FF00u);
+
+  EXPECT_TRUE(cvEngine_RemoveBitmap(s.Engine, b));
+  EXPECT_FALSE(cvBitmap_IsAttached(b));
+  EXPECT_FALSE(cvEngine_RemoveBitmap(s.Engine, b));
+  EXPECT_LOGGED(-1);
+  cvBitmap_Destroy(&b);
 }
