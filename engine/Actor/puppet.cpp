@@ -173,6 +173,24 @@ void cvPuppet_Destroy(cvPuppet** Puppet) {
 
 int32_t cvPuppet_GetCount(void) { return gPuppetCount; }
 
+int cvPuppet_SetWorld(cvPuppet* Puppet, cvWorld* World) {
+  if (!Puppet) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  if (World == Puppet->World) return 1;
+  int Ok = 1;
+  for (int32_t I = 0; I < Puppet->MaterialCount; ++I) {
+    cvBitmap* B = Puppet->Materials[I].Bitmap;
+    if (!B) continue;
+    if (Puppet->World) cvWorld_RemoveBitmap(Puppet->World, B);
+    if (World && !cvWorld_AddBitmap(World, B)) Ok = 0;
+  }
+  Puppet->World = World;
+  if (!Ok) CV_ERROR(-1);
+  return Ok;
+}
+
 // --- Materials ----------------------------------------------------------------
 
 int32_t cvPuppet_GetMaterialCount(const cvPuppet* Puppet) { return Puppet ? Puppet->MaterialCount : 0; }

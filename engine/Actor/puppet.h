@@ -169,6 +169,10 @@ const cvBodyInst_Geometry* cvBodyInst_GetGeometry(cvBodyInst* Instance, const cv
 
 cvPuppet* cvPuppet_Create(cvVFile* FileSystem, const cvBody* Body, cvWorld* World);
 void cvPuppet_Destroy(cvPuppet** Puppet);
+// Moves the material registrations from the puppet's world to World (null:
+// none). The world calls it when it lets go of an actor, so that the actor
+// may outlive the world.
+int cvPuppet_SetWorld(cvPuppet* Puppet, cvWorld* World);
 int32_t cvPuppet_GetMaterialCount(const cvPuppet* Puppet);
 int cvPuppet_GetMaterial(const cvPuppet* Puppet, int32_t Index, cvBitmap** Bitmap, float* Red,
                          float* Green, float* Blue);

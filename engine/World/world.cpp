@@ -194,7 +194,7 @@ void releaseWorld(cvWorld* W) {
     // registrations, and an actor may outlive the world.
     for (int32_t I = 0; I < W->ActorCount; ++I) {
       cvActor* A = W->Actors[I].Actor;
-      if (A && A->Puppet && A->Puppet->World == W) A->Puppet->World = nullptr;
+      if (A && A->Puppet && A->Puppet->World == W) cvPuppet_SetWorld(A->Puppet, nullptr);
     }
     for (int32_t I = 0; I < W->ActorCount; ++I) {
       cvActor* A = W->Actors[I].Actor;
@@ -322,12 +322,16 @@ int cvWorld_RemoveActor(cvWorld* World, cvActor* Actor) {
     CV_ERROR(-1);
     return 0;
   }
-  cvActor* A = World->Actors[I].Actor;
-  cvActor_Destroy(&A);
   // The last entry takes the freed place.
   World->Actors[I] = World->Actors[World->ActorCount - 1];
   World->Actors[World->ActorCount - 1] = cvWorld_ActorEntry{};
   --World->ActorCount;
+  // Listed no more: its puppet's textures leave this world, so that the
+  // actor may outlive it.
+  const bool StillListed = std::any_of(World->Actors, World->Actors + World->ActorCount,
+                                       [Actor](const cvWorld_ActorEntry& E) { return E.Actor == Actor; });
+  if (!StillListed && Actor->Puppet && Actor->Puppet->World == World) cvPuppet_SetWorld(Actor->Puppet, nullptr);
+  cvActor_Destroy(&Actor);
   return 1;
 }
 

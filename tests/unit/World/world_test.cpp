@@ -168,6 +168,22 @@ TEST_F(WorldTest, MaterialBitmapsOfActorsBecomeWorldBitmaps) {
   cvBitmap_Destroy(&B);
 }
 
+TEST_F(WorldTest, AnActorMayOutliveTheWorldItWasRemovedFrom) {
+  cvBitmap* B = MakeBitmap();
+  TestActor A = MakeActor(B), C = MakeActor(B);
+  ASSERT_TRUE(cvWorld_AddActor(World, A.Actor, 11, 1));
+  ASSERT_TRUE(cvWorld_AddActor(World, C.Actor, 11, 1));
+  ASSERT_TRUE(cvWorld_RemoveActor(World, A.Actor));
+  EXPECT_TRUE(cvWorld_HasBitmap(World, B));  // the other actor still uses it
+  cvWorld_Free(World);  // C still listed: its puppet lets go of the world too
+  World = nullptr;
+  ASSERT_TRUE(cvActor_SetMaterial(A.Actor, 0, nullptr, 1, 1, 1));
+  Release(A);
+  Release(C);
+  EXPECT_EQ(B->RefCount, 1);
+  cvBitmap_Destroy(&B);
+}
+
 TEST_F(WorldTest, CollisionHitsOnlyCollidingActorsWithMatchingUserFlags) {
   TestActor Solid = MakeActor(), Ghost = MakeActor();
   ASSERT_TRUE(cvWorld_AddActor(World, Solid.Actor, CV_WORLD_ACTOR_COLLIDE, 2));
