@@ -404,6 +404,28 @@ TEST(VFileArchive, FailedAllocationsWhileMountingLeakNothing) {
     mountedOnce = m.archive != nullptr && !fail.Fired();
   }
   EXPECT_TRUE(mountedOnce);
+
+  // Writing: whichever allocation fails, the calls fail and nothing leaks;
+  // a close whose tree could not be written reports it.
+  for (int n = 1; n < 30; ++n) {
+    cvVFile* base = NewGrowable();
+    ASSERT_NE(base, nullptr);
+    int closed = 0;
+    {
+      cvtest::FailNthAllocation fail(n);
+      cvVFile* a = cvVFile_OpenNewSystem(base, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+      if (a) {
+        PutFile(a, "x", "data");
+        closed = cvVFile_Close(a);
+      }
+    }
+    if (closed) {
+      Bytes written = Contents(base);
+      Mounted m(written);
+      EXPECT_NE(m.archive, nullptr) << n;
+    }
+    cvVFile_Close(base);
+  }
 }
 
 }  // namespace
