@@ -9,8 +9,9 @@ struct cvVFile;
 
 namespace cvbmfile {
 
-// Reads a bitmap at the current position; Depth counts alpha nesting.
-cvBitmap* ReadAny(cvVFile* File, int32_t Depth);
+// Reads a bitmap at the current position; Depth counts alpha nesting and
+// EmptyBudget is what levels without stored pixels may still allocate.
+cvBitmap* ReadAny(cvVFile* File, int32_t Depth, uint64_t* EmptyBudget);
 // Reads a Windows BMP whose file header starts at the current position into
 // the empty record Bitmap. 1 on success; on failure the caller destroys it.
 int ReadBmp(cvVFile* File, cvBitmap* Bitmap);

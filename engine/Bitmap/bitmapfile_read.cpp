@@ -14,10 +14,10 @@
 
 namespace {
 
-// A level flagged as present without stored pixels is created zero-filled;
-// its size is not backed by file bytes, so it is capped well below the
-// general allocation limit.
-constexpr uint64_t kMaxEmptyLevelBytes = 16ull * 1024 * 1024;
+// Levels flagged as present without stored pixels are created zero-filled;
+// their size is not backed by file bytes, so all of them together (alpha
+// bitmaps included) may take at most this much of one read.
+constexpr uint64_t kEmptyLevelBudget = 16ull * 1024 * 1024;
 
 // Destroys a partly read bitmap unless released.
 class BitmapGuard {
@@ -76,7 +76,7 @@ int ReadPaletteBlock(cvVFile* File, cvBitmap_Palette** Out) {
   return 1;
 }
 
-int ReadMipSection(cvVFile* File, cvBitmap* Bitmap) {
+int ReadMipSection(cvVFile* File, cvBitmap* Bitmap, uint64_t* EmptyBudget) {
   const cvBitmap_Info& info = Bitmap->System;
   for (;;) {
     uint8_t tag = 0;
@@ -87,8 +87,8 @@ int ReadMipSection(cvVFile* File, cvBitmap* Bitmap) {
     uint64_t bytes = 0;
     if (!cvBitmap_GetLevelBytes(&info, level, &bytes)) return CV_ERROR(-1), 0;
     const bool stored = !(tag & CV_BITMAPFILE_TAG_NODATA);
-    if (stored ? bytes > cvbmfile::Remaining(File) : bytes > kMaxEmptyLevelBytes)
-      return CV_ERROR(-1), 0;
+    if (stored ? bytes > cvbmfile::Remaining(File) : bytes > *EmptyBudget) return CV_ERROR(-1), 0;
+    if (!stored) *EmptyBudget -= bytes;
     if (bytes > 0) {
       uint8_t* pixels = cvBitmap_AllocateMip(Bitmap, level);
       if (!pixels) return CV_ERROR(-1), 0;
@@ -99,7 +99,7 @@ int ReadMipSection(cvVFile* File, cvBitmap* Bitmap) {
 }
 
 // Reads the engine format after its signature into the empty record Bitmap.
-int ReadEngineFormat(cvVFile* File, cvBitmap* Bitmap, int32_t Depth) {
+int ReadEngineFormat(cvVFile* File, cvBitmap* Bitmap, int32_t Depth, uint64_t* EmptyBudget) {
   uint8_t head[4];
   if (!cvVFile_Read(File, head, 4)) return CV_ERROR(-1), 0;
   const uint8_t version = head[0], flags = head[1], mips = head[3];
@@ -146,12 +146,12 @@ int ReadEngineFormat(cvVFile* File, cvBitmap* Bitmap, int32_t Depth) {
   if (format == CV_PIXELFORMAT_WAVELET) {
     // No codec exists for wavelet pixels: the bitmap keeps no levels.
     CV_ERROR(-1);
-  } else if (!ReadMipSection(File, Bitmap)) {
+  } else if (!ReadMipSection(File, Bitmap, EmptyBudget)) {
     return 0;
   }
 
   if (flags & CV_BITMAPFILE_ALPHA) {
-    cvBitmap* alpha = cvbmfile::ReadAny(File, Depth + 1);
+    cvBitmap* alpha = cvbmfile::ReadAny(File, Depth + 1, EmptyBudget);
     if (!alpha) return CV_ERROR(-1), 0;
     Bitmap->Alpha = alpha;  // the reference read is this bitmap's
   }
@@ -167,7 +167,7 @@ uint64_t Remaining(cvVFile* File) {
   return cvVFile_Remaining(File, &bytes) ? bytes : 0;
 }
 
-cvBitmap* ReadAny(cvVFile* File, int32_t Depth) {
+cvBitmap* ReadAny(cvVFile* File, int32_t Depth, uint64_t* EmptyBudget) {
   if (!File || Depth > CV_BITMAPFILE_MAX_NESTING) {
     CV_ERROR(-1);
     return nullptr;
@@ -185,7 +185,7 @@ cvBitmap* ReadAny(cvVFile* File, int32_t Depth) {
   BitmapGuard owner(bitmap);
   int ok = 0;
   if (std::memcmp(signature, "CvBm", 4) == 0) {
-    ok = ReadEngineFormat(File, bitmap, Depth);
+    ok = ReadEngineFormat(File, bitmap, Depth, EmptyBudget);
   } else {
     // Not the engine format: step back so the BMP reader sees its whole
     // file header.
@@ -201,7 +201,10 @@ cvBitmap* ReadAny(cvVFile* File, int32_t Depth) {
 
 }  // namespace cvbmfile
 
-cvBitmap* cvBitmap_CreateFromFile(cvVFile* File) { return cvbmfile::ReadAny(File, 0); }
+cvBitmap* cvBitmap_CreateFromFile(cvVFile* File) {
+  uint64_t emptyBudget = kEmptyLevelBudget;
+  return cvbmfile::ReadAny(File, 0, &emptyBudget);
+}
 
 cvBitmap* cvBitmap_CreateFromFileName(cvVFile* System, const char* Name) {
   if (!Name) {
