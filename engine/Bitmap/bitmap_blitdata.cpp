@@ -129,6 +129,41 @@ void ConvertRawTo(int32_t DB, const uint8_t* S, ptrdiff_t SStride, uint8_t* D, p
   }
 }
 
+// Common pairs get loops with the channel layouts known at compile time.
+template <int SF, int DF>
+bool ConvertFixed(const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride, int32_t W, int32_t H,
+                  const KeyInfo& K, bool SA, bool DA, const AlphaSource& Alpha) {
+  static constexpr Codec SC = MakeCodec(SF), DC = MakeCodec(DF);
+  ConvertRaw<SC.Bytes, DC.Bytes>(S, SStride, D, DStride, W, H, SC, DC, K, SA, DA, Alpha);
+  return true;
+}
+
+template <int SF>
+bool ConvertFixedTo(cvPixelFormat DF, const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride,
+                    int32_t W, int32_t H, const KeyInfo& K, bool SA, bool DA, const AlphaSource& Alpha) {
+  switch (DF) {
+    case CV_PIXELFORMAT_16BIT_565_RGB: return ConvertFixed<SF, CV_PIXELFORMAT_16BIT_565_RGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_16BIT_555_RGB: return ConvertFixed<SF, CV_PIXELFORMAT_16BIT_555_RGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_16BIT_4444_ARGB: return ConvertFixed<SF, CV_PIXELFORMAT_16BIT_4444_ARGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_16BIT_1555_ARGB: return ConvertFixed<SF, CV_PIXELFORMAT_16BIT_1555_ARGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_32BIT_XRGB: return ConvertFixed<SF, CV_PIXELFORMAT_32BIT_XRGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_32BIT_ARGB: return ConvertFixed<SF, CV_PIXELFORMAT_32BIT_ARGB>(S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    default: return false;
+  }
+}
+
+bool ConvertFixedPair(cvPixelFormat SF, cvPixelFormat DF, const uint8_t* S, ptrdiff_t SStride, uint8_t* D,
+                      ptrdiff_t DStride, int32_t W, int32_t H, const KeyInfo& K, bool SA, bool DA,
+                      const AlphaSource& Alpha) {
+  switch (SF) {
+    case CV_PIXELFORMAT_24BIT_RGB: return ConvertFixedTo<CV_PIXELFORMAT_24BIT_RGB>(DF, S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_24BIT_BGR: return ConvertFixedTo<CV_PIXELFORMAT_24BIT_BGR>(DF, S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_32BIT_XRGB: return ConvertFixedTo<CV_PIXELFORMAT_32BIT_XRGB>(DF, S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    case CV_PIXELFORMAT_32BIT_ARGB: return ConvertFixedTo<CV_PIXELFORMAT_32BIT_ARGB>(DF, S, SStride, D, DStride, W, H, K, SA, DA, Alpha);
+    default: return false;
+  }
+}
+
 // The same format on both sides: raw values are copied, with the key rules.
 void CopySameFormat(const uint8_t* S, ptrdiff_t SStride, uint8_t* D, ptrdiff_t DStride, int32_t W, int32_t H,
                     int32_t Bytes, bool Palettized, const Codec& C, const KeyInfo& K) {
@@ -246,6 +281,8 @@ int cvBitmap_BlitData(const cvBitmap_Info* SourceInfo, const void* SourcePixels,
   }
 
   if (!SPal && !DPal) {
+    if (ConvertFixedPair(SF, DF, S, SStride, D, DStride, Width, Height, K, SourceAlpha, DestinationAlpha, Alpha))
+      return 1;
     const Codec SC = MakeCodecRuntime(SF), DC = MakeCodecRuntime(DF);
     switch (SB) {
       case 1: ConvertRawTo<1>(DB, S, SStride, D, DStride, Width, Height, SC, DC, K, SourceAlpha, DestinationAlpha, Alpha); break;
