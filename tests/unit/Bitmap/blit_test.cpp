@@ -61,6 +61,49 @@ TEST(BlitData, KeyRulesBetweenTrueColourFormats) {
   EXPECT_EQ(Same[2], 0x00123456u);
 }
 
+TEST(BlitData, EveryPairKeepsColoursAndNeverLeaksTheKey) {
+  // Random pixels through every pair of raw formats, with padded strides:
+  // colours that both formats hold exactly survive, and a keyed destination
+  // holds its key only where the source held its key.
+  uint32_t Seed = 7;
+  auto Next = [&] { return Seed = Seed * 1103515245u + 12345u; };
+  const int32_t W = 5, H = 3, SStride = 7, DStride = 6;
+  for (cvPixelFormat SF = CV_PIXELFORMAT_8BIT_GRAY; SF <= CV_PIXELFORMAT_32BIT_ABGR; ++SF) {
+    for (cvPixelFormat DF = CV_PIXELFORMAT_8BIT_GRAY; DF <= CV_PIXELFORMAT_32BIT_ABGR; ++DF) {
+      const cvPixelFormat_Operations* S = cvPixelFormat_GetOperations(SF);
+      const cvPixelFormat_Operations* D = cvPixelFormat_GetOperations(DF);
+      std::vector<uint8_t> Src((size_t)SStride * H * S->BytesPerPixel);
+      std::vector<uint8_t> Dst((size_t)DStride * H * D->BytesPerPixel, 0xEE);
+      for (int32_t i = 0; i < W * H; ++i) {
+        uint8_t* P = &Src[((size_t)(i / W) * SStride + i % W) * S->BytesPerPixel];
+        S->PutColor(&P, Next() >> 24, Next() >> 24, Next() >> 24, 255);
+      }
+      cvBitmap_Info SI = {W, H, SStride, SF, 0, 0, 0, 0, nullptr};
+      const uint32_t Key = D->Compose(0, 0, 0, 255);
+      cvBitmap_Info DI = {W, H, DStride, DF, 0, 0, 1, Key, nullptr};
+      ASSERT_TRUE(cvBitmap_BlitData(&SI, Src.data(), nullptr, &DI, Dst.data(), nullptr, W, H)) << SF << " " << DF;
+      for (int32_t i = 0; i < W * H; ++i) {
+        const uint8_t* P = &Src[((size_t)(i / W) * SStride + i % W) * S->BytesPerPixel];
+        const uint8_t* Q = &Dst[((size_t)(i / W) * DStride + i % W) * D->BytesPerPixel];
+        int32_t R, G, B, A, R2, G2, B2, A2;
+        S->GetColor(&P, &R, &G, &B, &A);
+        const uint32_t Out = D->GetPixel(&Q);
+        ASSERT_NE(Out, Key) << SF << " " << DF << " pixel " << i;
+        D->Decompose(Out, &R2, &G2, &B2, &A2);
+        // Within the coarser format's step (plus the key nudge on the lowest bit).
+        const int32_t Step = (S->BytesPerPixel >= 3 && D->BytesPerPixel >= 3) ? 1 : 17;
+        if (DF != CV_PIXELFORMAT_8BIT_GRAY && SF != CV_PIXELFORMAT_8BIT_GRAY) {
+          EXPECT_NEAR(R2, R, Step) << SF << " " << DF;
+          EXPECT_NEAR(G2, G, Step) << SF << " " << DF;
+          EXPECT_NEAR(B2, B, Step) << SF << " " << DF;
+        }
+      }
+      // The padding of the destination rows is untouched.
+      EXPECT_EQ(Dst[(size_t)W * D->BytesPerPixel], 0xEE) << SF << " " << DF;
+    }
+  }
+}
+
 TEST(BlitData, StridesAndSizeChecks) {
   // 2 x 2 out of a 3-pixel-stride grey source into a 4-pixel-stride destination.
   const uint8_t Src[6] = {10, 20, 99, 30, 40, 99};
