@@ -221,8 +221,9 @@ int cvBitmap_UnLock_NoChange(cvBitmap* Lock);
 // The same for each of Count locks; 1 only when all succeed.
 int cvBitmap_UnLockArray(cvBitmap** Locks, int32_t Count);
 int cvBitmap_UnLockArray_NoChange(cvBitmap** Locks, int32_t Count);
-// The lock's pixels (a driver-side lock locks the driver's level on first use).
-// Refused for a bitmap that is not a lock.
+// The lock's pixels (for a lock on the driver copy: the driver's level, which
+// stays locked in the driver from lock to unlock). Refused for a bitmap that
+// is not a lock.
 void* cvBitmap_GetBits(cvBitmap* Lock);
 // The alpha read lock kept with a lock (grey), or null.
 cvBitmap* cvBitmap_GetAlphaLock(const cvBitmap* Lock);
