@@ -330,6 +330,10 @@ int cvMotion_SetName(cvMotion* Motion, const char* Name) {
 const char* cvMotion_GetName(const cvMotion* Motion) { return Motion->Name; }
 
 int cvMotion_AddPath(cvMotion* Motion, cvPath* Path, const char* Name, int32_t* Index) {
+  if (!Path) {
+    CV_ERROR(-1);
+    return 0;
+  }
   if (Motion->Type == CV_MOTION_TYPE_COMPOUND) {
     CV_ERROR(66);
     return 0;
