@@ -112,6 +112,13 @@ void drawGouraudSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const floa
 // inner loop.
 constexpr int32_t kSubSpan = 16;
 
+// The part of T above Base in 16.16 fixed point (0 for coordinates too
+// large or not finite, which floorToInt also sent to texel 0).
+inline int64_t fraction(float t, int32_t base) {
+  const float f = (t - (float)base) * 65536.0f;
+  return f >= 0.0f && f < 131072.0f ? (int64_t)f : 0;
+}
+
 template <bool Pow2>
 void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
                       const float dx[A_COUNT], const Sampler& tex, uint32_t flags,
@@ -136,7 +143,7 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
     // steps stay small in 64-bit fixed point.
     const int32_t bu = floorToInt(u0), bv = floorToInt(v0);
     const int32_t baseU = wrap(bu, tex.Width, tex.MaskU), baseV = wrap(bv, tex.Height, tex.MaskV);
-    int64_t fu = (int64_t)((u0 - (float)bu) * 65536.0f), fv = (int64_t)((v0 - (float)bv) * 65536.0f);
+    int64_t fu = fraction(u0, bu), fv = fraction(v0, bv);
     const float span = 65536.0f / (float)n;
     const float su = (u1 - u0) * span, sv = (v1 - v0) * span;
     const int64_t du = su > -1.0e12f && su < 1.0e12f ? (int64_t)su : 0;

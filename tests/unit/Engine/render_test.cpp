@@ -1,6 +1,7 @@
 // Pixels drawn by the real SoftRnd module through the engine, read back from
 // the headless window's presented frame.
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "Bitmap/cvbitmap.h"
@@ -252,4 +253,26 @@ TEST(RenderBitmaps, EngineBitmapsAreDrawnAndFollowTheGamma) {
   EXPECT_FALSE(cvEngine_RemoveBitmap(s.Engine, b));
   EXPECT_LOGGED(-1);
   cvBitmap_Destroy(&b);
+}
+
+TEST_F(Render, HostileVerticesAndRectanglesDrawNothingWrong) {
+  void* t = MakeTexture(d, 3, 5, std::vector<uint32_t>(15, 0xFFFFFF));  // not a power of two
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  cvDriver_Vertex huge[3] = {V(-1e6f, -1e6f, 1, -1e30f, 1e30f), V(1e6f, -1e6f, 1, 1e30f, 0),
+                             V(0, 1e6f, 1, 0, -1e30f)};
+  EXPECT_TRUE(d->RenderTexturedPoly(huge, 3, t, 0));
+  cvDriver_Vertex behind[3] = {V(0, 0, -1), V(64, 0, 0), V(0, 64, 1)};
+  EXPECT_TRUE(d->RenderTexturedPoly(behind, 3, t, 0));
+  cvDriver_Vertex bad[3] = {V(nan, 0, 1), V(64, inf, 1), V(0, 64, nan)};
+  EXPECT_TRUE(d->RenderGouraudPoly(bad, 3, 0));
+  cvDriver_Vertex wrapped[4] = {V(0, 0, 1, -7.3f, -2.1f), V(64, 0, 1, 9.7f, -2.1f),
+                                V(64, 64, 1, 9.7f, 4.4f), V(0, 64, 1, -7.3f, 4.4f)};
+  EXPECT_TRUE(d->RenderTexturedPoly(wrapped, 4, t, 0));
+  EXPECT_FALSE(d->RenderGouraudPoly(bad, 2, 0));
+  EXPECT_FALSE(d->RenderTexturedPoly(wrapped, 4, nullptr, 0));
+  cvDriver_Rect outside{-5, -5, 100, 100};
+  EXPECT_TRUE(d->DrawDecal(t, &outside, -2, 62));
+  Finish();
+  EXPECT_EQ(s.Pixel(32, 32), 0xFFFFFFu);  // the wrapped quad covers the frame
 }
