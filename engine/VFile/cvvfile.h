@@ -230,7 +230,7 @@ void cvVFile_DestroyFinder(cvVFile_Finder* Finder);
 // ---------------------------------------------------------------------------
 
 void cvVFile_TimeFromPosix(int64_t Seconds, uint32_t Nanoseconds, cvVFile_Time* Time);
-// Fails for times before 1970 that POSIX seconds cannot hold (never here) or null arguments.
+// Fails only on null arguments; times before 1970 give negative seconds.
 int cvVFile_TimeToPosix(const cvVFile_Time* Time, int64_t* Seconds, uint32_t* Nanoseconds);
 
 // ---------------------------------------------------------------------------
