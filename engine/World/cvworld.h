@@ -177,7 +177,9 @@ int32_t cvWorld_GetActiveLightCount(const cvWorld* World);
 
 // --- User polygons ----------------------------------------------------------
 
-// A polygon drawn in the next render only.
+// A polygon drawn in the next render only. Bitmap (may be null) is held
+// until then; it is drawn textured when it has a driver texture, that is
+// when it is on this world's or the engine's bitmap list.
 int cvWorld_AddPolyOnce(cvWorld* World, const cvWorld_PolyVertex* Vertices, int32_t Count,
                         cvBitmap* Bitmap, int32_t Type, uint32_t Flags, float Scale);
 int32_t cvWorld_GetUserPolyCount(const cvWorld* World);

@@ -314,6 +314,21 @@ TEST_F(PuppetTest, CueWithoutBlendTimeWeighsFullyFromTheStart) {
   cvMotion_Destroy(&M);
 }
 
+TEST_F(PuppetTest, EventsOfTheStepAreReported) {
+  cvMotion* M = Turning(1.0f);
+  ASSERT_TRUE(cvMotion_InsertEvent(M, 0.3f, "step"));
+  ASSERT_TRUE(cvMotion_InsertEvent(M, 0.8f, "later"));
+  ASSERT_TRUE(cvActor_AnimationCue(A.Actor, M, 1, 0, 0, 1, 1, nullptr));
+  ASSERT_TRUE(cvActor_AnimationStep(A.Actor, 0.5f));
+  float Time;
+  const char* Text;
+  ASSERT_TRUE(cvActor_GetAnimationEvent(A.Actor, &Time, &Text));
+  EXPECT_FLOAT_EQ(Time, 0.3f);
+  EXPECT_STREQ(Text, "step");
+  EXPECT_FALSE(cvActor_GetAnimationEvent(A.Actor, &Time, &Text));  // "later" is not due yet
+  cvMotion_Destroy(&M);
+}
+
 TEST_F(PuppetTest, CuesEndWhenFadedOutOrCoveredByANewerOne) {
   cvMotion* Fading = Turning(1.0f);
   ASSERT_TRUE(cvActor_AnimationCue(A.Actor, Fading, 1, 0, 1, 1, 0, nullptr));  // fades out over 1 s
