@@ -366,10 +366,12 @@ int cvActor_Destroy(cvActor** Actor) {
     --gInstanceReferences;
     return 1;
   }
-  cvActorDef_Destroy(&actor->Definition);
+  // The puppet shows the definition's body, so it goes before the
+  // definition reference that may free that body.
   if (actor->Puppet && cvPuppet_Destroy) cvPuppet_Destroy(&actor->Puppet);
   cvPose_Destroy(&actor->Pose);
   if (actor->CueMotion) cvMotion_Destroy(&actor->CueMotion);
+  cvActorDef_Destroy(&actor->Definition);
   cvRam_Free(actor);
   --gLiveInstances;
   *Actor = nullptr;
