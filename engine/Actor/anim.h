@@ -347,8 +347,9 @@ void cvMotion_CreateRef(cvMotion* Motion);
 void cvMotion_Destroy(cvMotion** Motion);
 int cvMotion_SetName(cvMotion* Motion, const char* Name);  // null clears it
 const char* cvMotion_GetName(const cvMotion* Motion);
-// Adds a reference to Path. Name may be null (not for a motion that
-// maintains names). Makes an unset motion a leaf; refused by a compound one.
+// Adds a reference to Path. Name may be null (a motion that maintains names
+// then keeps an empty name for it). Makes an unset motion a leaf; refused by
+// a compound one (66) and for a name already used (68).
 int cvMotion_AddPath(cvMotion* Motion, cvPath* Path, const char* Name, int32_t* Index);
 cvPath* cvMotion_GetPathNamed(const cvMotion* Motion, const char* Name);
 // Name of path Index of a leaf that maintains names, else null.
