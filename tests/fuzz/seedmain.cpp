@@ -9,13 +9,6 @@
 
 #include "fuzz.h"
 
-namespace cvfuzz {
-void WriteSeed(const char* Dir, const std::string& Name, const std::vector<uint8_t>& Bytes) {
-  std::ofstream out(std::string(Dir) + "/" + Name, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-}
-}  // namespace cvfuzz
-
 static int runFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
