@@ -148,6 +148,26 @@ TEST(BitmapFileWrite, StrideIsDroppedAndAlphaBitmapComesBack) {
   cvBitmap_Destroy(&bitmap);
 }
 
+TEST(BitmapFileNames, DiskRoundTripAndMissingFolder) {
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = bftest::MakeBitmap(5, 7, CV_PIXELFORMAT_16BIT_4444_ARGB,
+                                        [](int x, int y, uint8_t* p) { p[0] = (uint8_t)(x * y), p[1] = 0xF0; });
+  ASSERT_TRUE(cvBitmap_WriteToFileName(bitmap, nullptr, dir.File("b.cvb").c_str()));
+  cvBitmap* back = cvBitmap_CreateFromFileName(nullptr, dir.File("b.cvb").c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->System.Format, CV_PIXELFORMAT_16BIT_4444_ARGB);
+  EXPECT_EQ(0, memcmp(cvBitmap_GetMipData(back, 0), cvBitmap_GetMipData(bitmap, 0), 5 * 7 * 2));
+  cvBitmap_Destroy(&back);
+
+  cvErrorLog_Clear();
+  EXPECT_FALSE(cvBitmap_WriteToFileName(bitmap, nullptr, dir.File("none/b.cvb").c_str()));
+  EXPECT_LOGGED(-1);
+  cvErrorLog_Clear();
+  EXPECT_EQ(cvBitmap_CreateFromFileName(nullptr, dir.File("none.cvb").c_str()), nullptr);
+  EXPECT_LOGGED(-1);
+  cvBitmap_Destroy(&bitmap);
+}
+
 Bytes SmallFile(uint8_t Version, uint8_t Tag) {
   return Bytes{'C', 'v', 'B', 'm', Version, 0x20, CV_PIXELFORMAT_8BIT_GRAY, 0x01, 2, 2, Tag, 1, 2, 3, 4, 0x0F};
 }

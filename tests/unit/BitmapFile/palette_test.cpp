@@ -226,4 +226,53 @@ TEST(PaletteForImage, GreyRampOwnPaletteAndCurrentBuilder) {
   EXPECT_EQ(cvBitmap_GetPaletteBuilder(), &cvBitmap_CreatePalGood);
 }
 
+TEST(PaletteForBitmap, BuildsAndRefinesFromLevelZero) {
+  cvBitmap* bitmap = bftest::MakeBitmap(16, 16, CV_PIXELFORMAT_32BIT_XRGB, [](int x, int y, uint8_t* p) {
+    cvLE_Put32(p, (x < 8 ? 0xC81010u : 0x1010C8u) + (uint32_t)(y & 1));
+  });
+  ASSERT_NE(bitmap, nullptr);
+  for (int optimise : {0, 1}) {
+    cvBitmap_Palette* palette = cvBitmap_CreatePaletteForBitmap(bitmap, optimise);
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(palette->Format, CV_PIXELFORMAT_24BIT_RGB);
+    EXPECT_EQ(palette->Size, 256);
+    // Both halves' colours are represented closely.
+    for (Rgb c : {Rgb{200, 16, 16}, Rgb{16, 16, 200}}) {
+      int best = INT32_MAX;
+      for (int i = 0; i < 256; ++i) {
+        int d = 0;
+        for (int k = 0; k < 3; ++k) d += (palette->Data[3 * i + k] - c[k]) * (palette->Data[3 * i + k] - c[k]);
+        best = std::min(best, d);
+      }
+      EXPECT_LE(best, 12) << optimise;
+    }
+    cvBitmap_Palette_Destroy(&palette);
+  }
+  // Level 0 is not locked afterwards.
+  cvBitmap* lock = nullptr;
+  EXPECT_TRUE(cvBitmap_LockForWrite(bitmap, &lock, 0, 0));
+  cvBitmap_UnLock_NoChange(lock);
+  cvBitmap_Destroy(&bitmap);
+}
+
+TEST(PaletteBuilders, AllocationFailureIsReported) {
+  const std::vector<uint8_t> photo = PhotoLike(32, 32, 5);
+  uint8_t out[768];
+  for (int good : {0, 1}) {
+    cvBitmap_PalettePools_Free();  // so that the build has to allocate
+    cvErrorLog_Clear();
+    int ok;
+    {
+      cvtest::FailNthAllocation fail(1);
+      ok = good ? cvBitmap_BuildPalGood(photo.data(), 32, 32, 96, CV_PIXELFORMAT_24BIT_RGB, out)
+                : cvBitmap_BuildPalFast(photo.data(), 32, 32, 96, CV_PIXELFORMAT_24BIT_RGB, out);
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_LOGGED(-1);
+    // The next build starts from a clean pool.
+    EXPECT_TRUE(good ? cvBitmap_BuildPalGood(photo.data(), 32, 32, 96, CV_PIXELFORMAT_24BIT_RGB, out)
+                     : cvBitmap_BuildPalFast(photo.data(), 32, 32, 96, CV_PIXELFORMAT_24BIT_RGB, out));
+  }
+}
+
 }  // namespace
