@@ -276,3 +276,60 @@ TEST_F(Render, HostileVerticesAndRectanglesDrawNothingWrong) {
   Finish();
   EXPECT_EQ(s.Pixel(32, 32), 0xFFFFFFu);  // the wrapped quad covers the frame
 }
+
+TEST_F(Render, PalettisedTexturesWithPaletteAlphaMapAndKey) {
+  Quad(d, 0, 0, 64, 64, 10.0f, 0x000000);
+  cvDriver_PixelFormat pal8{1, CV_DRIVER_FORMAT_3D}, argb{17, CV_DRIVER_FORMAT_PALETTE},
+      grey{2, CV_DRIVER_FORMAT_ALPHAMAP};
+  void* t = d->CreateTexture(2, 2, 1, &pal8);
+  void* palette = d->CreateTexture(256, 1, 1, &argb);
+  void* alpha = d->CreateTexture(2, 2, 1, &grey);
+  ASSERT_TRUE(t && palette && alpha);
+  int32_t pitch;
+  auto* idx = static_cast<uint8_t*>(d->LockTexture(t, 0, &pitch));
+  idx[0] = 3;
+  idx[1] = 4;
+  idx[pitch] = 5;
+  idx[pitch + 1] = 4;
+  d->UnlockTexture(t, 0);
+  auto* entries = static_cast<uint32_t*>(d->LockTexture(palette, 0, &pitch));
+  entries[3] = 0xFFFF0000;
+  entries[4] = 0xFF00FF00;
+  entries[5] = 0xFF0000FF;
+  d->UnlockTexture(palette, 0);
+  auto* a = static_cast<uint8_t*>(d->LockTexture(alpha, 0, &pitch));
+  a[0] = 255;
+  a[1] = 255;
+  a[pitch] = 128;
+  a[pitch + 1] = 255;
+  d->UnlockTexture(alpha, 0);
+  ASSERT_TRUE(d->SetPalette(t, palette));
+  ASSERT_TRUE(d->SetAlpha(t, alpha));
+  ASSERT_TRUE(d->SetColorKey(t, 1, 4));  // index 4 is transparent
+  cvDriver_TextureInfo info;
+  ASSERT_TRUE(d->GetTextureInfo(t, &info));
+  EXPECT_EQ(info.Palette, palette);
+  EXPECT_EQ(info.Alpha, alpha);
+  cvDriver_Vertex q[4] = {V(0, 0, 1, 0, 0), V(64, 0, 1, 1, 0), V(64, 64, 1, 1, 1), V(0, 64, 1, 0, 1)};
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_COLORKEY));
+  Finish();
+  EXPECT_EQ(s.Pixel(10, 10), 0xFF0000u);
+  EXPECT_EQ(s.Pixel(50, 10), 0x000000u);   // keyed
+  EXPECT_NEAR((int)B(s.Pixel(10, 50)), 128, 1);  // half alpha over black
+  EXPECT_EQ(s.Pixel(50, 50), 0x000000u);
+
+  // A palette entry changed later shows in the next drawing.
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  // Nothing changed, so the new frame keeps the driver textures.
+  entries = static_cast<uint32_t*>(d->LockTexture(palette, 0, &pitch));
+  ASSERT_NE(entries, nullptr);
+  entries[3] = 0xFFFFFF00;
+  d->UnlockTexture(palette, 0);
+  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, CV_DRIVER_POLY_COLORKEY));
+  // Destroying the palette leaves the texture drawable (grey indices).
+  ASSERT_TRUE(d->DestroyTexture(palette));
+  ASSERT_TRUE(d->GetTextureInfo(t, &info));
+  EXPECT_EQ(info.Palette, nullptr);
+  Finish();
+  EXPECT_EQ(s.Pixel(10, 10), 0xFFFF00u);
+}
