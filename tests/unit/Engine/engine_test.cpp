@@ -387,3 +387,15 @@ TEST(EngineFrames, FailedAllocationsWhileAttachingFailTheFrameAndRecover) {
     ASSERT_TRUE(cvEngine_EndFrame(s.Engine)) << "allocation " << n;
   }
 }
+
+TEST(EngineCreate, RelativeDriverDirectoryIsTheProgramsDirectory) {
+  // The tests run from their build folder, not from the bin folder that
+  // holds both this program and the driver modules.
+  cvplatform::HeadlessWindow window(32, 32);
+  cvEngine* e = cvEngine_Create(window.Record(), "t", ".", CV_ENGINE_VERSION);
+  ASSERT_NE(e, nullptr);
+  if (fs::equivalent(fs::path(BinDir()), fs::read_symlink("/proc/self/exe").parent_path())) {
+    EXPECT_NE(FindDriver(e, "SoftRnd.so"), nullptr);
+  }
+  cvEngine_Destroy(e);
+}
