@@ -96,16 +96,18 @@ TEST(EngineCreate, MissingDriverDirectoryGivesAnEngineWithoutDrivers) {
   cvEngine_Destroy(e);
 }
 
-TEST(EngineCreate, SkipsModulesWithoutHookOrOfAnotherVersion) {
+TEST(EngineCreate, SkipsModulesWithoutHookOfAnotherVersionOrUnloadable) {
   DriverDir dir;
   dir.AddBad("nohook", "GlideRnd.so");
   dir.AddBad("version", "D3DRnd.so");
   dir.AddSoftRnd();
+  cvtest::WriteFileBytes(dir.Dir.File("SoftRnd2.so"), {'n', 'o', 't', ' ', 'E', 'L', 'F'});
   cvplatform::HeadlessWindow window(64, 48);
   cvErrorLog_Clear();
   cvEngine* e = cvEngine_Create(window.Record(), "t", dir.Dir.Path().c_str(), CV_ENGINE_VERSION);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->NumDrivers, 1);
+  EXPECT_TRUE(LogMentions("SoftRnd2.so"));
   EXPECT_NE(FindDriver(e, "SoftRnd.so"), nullptr);
   EXPECT_TRUE(LogMentions("GlideRnd.so"));
   EXPECT_TRUE(LogMentions("D3DRnd.so"));
