@@ -38,22 +38,11 @@ TEST(BitmapWriter, HeadersTableAndBottomUpRows) {
   ASSERT_TRUE(WriteWith(bitmap, dir.File("a.bmp")));
   const Bytes file = cvtest::ReadFileBytes(dir.File("a.bmp"));
   ASSERT_EQ(file.size(), 66614u);
-  EXPECT_EQ(file[0], 'B');
-  EXPECT_EQ(file[1], 'M');
-  EXPECT_EQ(cvLE_Get32(&file[2]), 66614u);
-  EXPECT_EQ(cvLE_Get32(&file[6]), 0u);
-  EXPECT_EQ(cvLE_Get32(&file[10]), 1078u);
-  EXPECT_EQ(cvLE_Get32(&file[14]), 40u);
-  EXPECT_EQ(cvLE_Get32(&file[18]), 256u);
-  EXPECT_EQ(cvLE_Get32(&file[22]), 256u);
-  EXPECT_EQ(cvLE_Get16(&file[26]), 1);
-  EXPECT_EQ(cvLE_Get16(&file[28]), 8);
-  EXPECT_EQ(cvLE_Get32(&file[30]), 0u);
-  EXPECT_EQ(cvLE_Get32(&file[34]), 0u);
-  EXPECT_EQ(cvLE_Get32(&file[38]), 2834u);
-  EXPECT_EQ(cvLE_Get32(&file[42]), 2834u);
-  EXPECT_EQ(cvLE_Get32(&file[46]), 0u);
-  EXPECT_EQ(cvLE_Get32(&file[50]), 0u);
+  Bytes header{'B', 'M'};
+  for (uint32_t v : {66614u, 0u, 1078u, 40u, 256u, 256u}) bftest::Put32(header, v);
+  bftest::Put16(header, 1), bftest::Put16(header, 8);
+  for (uint32_t v : {0u, 0u, 2834u, 2834u, 0u, 0u}) bftest::Put32(header, v);
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 54), header);
   // Entry 3: blue, green, red as XRGB little-endian.
   EXPECT_EQ(file[54 + 12], 252);
   EXPECT_EQ(file[54 + 13], 6);
