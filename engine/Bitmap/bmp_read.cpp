@@ -55,7 +55,8 @@ int ReadBmp(cvVFile* File, cvBitmap* Bitmap) {
   if (infoSize < kInfoHeaderBytes) return CV_ERROR(-1), 0;
   if (infoSize > kInfoHeaderBytes) {
     const uint64_t extra = infoSize - kInfoHeaderBytes;
-    if (extra > Remaining(File) || !cvVFile_Seek(File, (int32_t)extra, CV_VFILE_SEEKCUR))
+    if (extra > Remaining(File) || extra > INT32_MAX ||
+        !cvVFile_Seek(File, (int32_t)extra, CV_VFILE_SEEKCUR))
       return CV_ERROR(-1), 0;
   }
   if (compression != 0) return CV_ERROR(-1), 0;
@@ -86,7 +87,8 @@ int ReadBmp(cvVFile* File, cvBitmap* Bitmap) {
   const int64_t gap = (int64_t)pixelOffset - (int64_t)kFileHeaderBytes - (int64_t)infoSize -
                       (int64_t)tableBytes;
   if (gap < 0) return CV_ERROR(-1), 0;
-  if (gap > 0 && ((uint64_t)gap > Remaining(File) || !cvVFile_Seek(File, (int32_t)gap, CV_VFILE_SEEKCUR)))
+  if (gap > 0 && ((uint64_t)gap > Remaining(File) || gap > INT32_MAX ||
+                  !cvVFile_Seek(File, (int32_t)gap, CV_VFILE_SEEKCUR)))
     return CV_ERROR(-1), 0;
 
   if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN) return CV_ERROR(-1), 0;
