@@ -48,36 +48,42 @@ inline int32_t wrap(int32_t i, int32_t size, int32_t mask) {
 // Blends src over dst by alpha (0..255); additive polygons add src × alpha.
 inline uint32_t blendPixel(uint32_t dst, uint32_t src, uint32_t alpha, uint32_t flags) {
   const uint32_t a = alpha + (alpha >> 7);  // 0..256, so that 255 keeps src exactly
-  uint32_t sr = (src >> 16) & 0xFF, sg = (src >> 8) & 0xFF, sb = src & 0xFF;
-  uint32_t dr = (dst >> 16) & 0xFF, dg = (dst >> 8) & 0xFF, db = dst & 0xFF;
   if (flags & CV_DRIVER_POLY_ADDITIVE) {
+    const uint32_t sr = (src >> 16) & 0xFF, sg = (src >> 8) & 0xFF, sb = src & 0xFF;
+    uint32_t dr = (dst >> 16) & 0xFF, dg = (dst >> 8) & 0xFF, db = dst & 0xFF;
     dr = std::min(255u, dr + ((sr * a) >> 8));
     dg = std::min(255u, dg + ((sg * a) >> 8));
     db = std::min(255u, db + ((sb * a) >> 8));
-  } else {
-    dr = (sr * a + dr * (256 - a)) >> 8;
-    dg = (sg * a + dg * (256 - a)) >> 8;
-    db = (sb * a + db * (256 - a)) >> 8;
+    return (dr << 16) | (dg << 8) | db;
   }
-  return (dr << 16) | (dg << 8) | db;
+  // Red and blue blend together in one word, green in another.
+  const uint32_t ia = 256 - a;
+  const uint32_t rb = (((src & 0xFF00FF) * a + (dst & 0xFF00FF) * ia) >> 8) & 0xFF00FF;
+  const uint32_t g = (((src & 0x00FF00) * a + (dst & 0x00FF00) * ia) >> 8) & 0x00FF00;
+  return rb | g;
 }
 
-// Colours step in 16.16 fixed point across a span.
+// Colours step in 16.16 fixed point across a span. The span's first and
+// last values are clamped to 0..255 (edges may extrapolate a little), so
+// every value between them is in range too and the loop needs no clamping.
 struct FixedColour {
   int32_t R, G, B, A, DR, DG, DB, DA;
-  FixedColour(const float at[A_COUNT], const float dx[A_COUNT])
-      : R(toFixed(at[A_R])), G(toFixed(at[A_G])), B(toFixed(at[A_B])), A(toFixed(at[A_A])),
-        DR(toFixed(dx[A_R])), DG(toFixed(dx[A_G])), DB(toFixed(dx[A_B])), DA(toFixed(dx[A_A])) {}
+  FixedColour(const float at[A_COUNT], const float dx[A_COUNT], int32_t count) {
+    Setup(at[A_R], dx[A_R], count, R, DR);
+    Setup(at[A_G], dx[A_G], count, G, DG);
+    Setup(at[A_B], dx[A_B], count, B, DB);
+    Setup(at[A_A], dx[A_A], count, A, DA);
+  }
   static int32_t toFixed(float v) {
-    // Colours lie in 0..255; steps are far smaller. Clamp keeps NaN and
-    // extreme gradients from overflowing.
-    const float f = v * 65536.0f;
-    return f > 2.0e9f ? 2000000000 : f < -2.0e9f ? -2000000000 : f == f ? (int32_t)f : 0;
+    // NaN and values outside 0..255 are clamped.
+    return v > 0.0f ? (v < 255.0f ? (int32_t)(v * 65536.0f) : 255 << 16) : 0;
   }
-  static uint32_t channel(int32_t v) {
-    const int32_t c = v >> 16;
-    return c < 0 ? 0u : c > 255 ? 255u : (uint32_t)c;
+  static void Setup(float first, float step, int32_t count, int32_t& value, int32_t& delta) {
+    value = toFixed(first);
+    const int32_t last = count > 1 ? toFixed(first + step * (float)(count - 1)) : value;
+    delta = count > 1 ? (last - value) / (count - 1) : 0;
   }
+  static uint32_t channel(int32_t v) { return (uint32_t)v >> 16; }
   void Step() {
     R += DR;
     G += DG;
@@ -94,7 +100,7 @@ void drawGouraudSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const floa
   const bool zTest = !(flags & CV_DRIVER_POLY_NOZTEST);
   const bool zWrite = !(flags & CV_DRIVER_POLY_NOZWRITE);
   const bool blend = (flags & (CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_ADDITIVE)) != 0;
-  FixedColour c(at, dx);
+  FixedColour c(at, dx, x1 - x0);
   float w = at[A_W];
   const float dw = dx[A_W];
   for (int32_t x = x0; x < x1; ++x, w += dw, c.Step()) {
@@ -122,14 +128,15 @@ inline int64_t fraction(float t, int32_t base) {
 template <bool Pow2>
 void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
                       const float dx[A_COUNT], const Sampler& tex, uint32_t flags,
-                      bool modulate) {
+                      uint32_t modulate) {
   uint32_t* color = frame.Color.data() + (size_t)y * frame.Width;
   float* depth = frame.Depth.data() + (size_t)y * frame.Width;
   const bool zTest = !(flags & CV_DRIVER_POLY_NOZTEST);
   const bool zWrite = !(flags & CV_DRIVER_POLY_NOZWRITE);
   const bool blend = (flags & (CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_ADDITIVE)) != 0;
   const bool keyed = (flags & CV_DRIVER_POLY_COLORKEY) != 0;
-  FixedColour c(at, dx);
+  const bool modulateColour = (modulate & 1) != 0, modulateAlpha = (modulate & 2) != 0;
+  FixedColour c(at, dx, x1 - x0);
   float w = at[A_W], uw = at[A_UW], vw = at[A_VW];
   const float dw = dx[A_W];
   float u0 = uw / w, v0 = vw / w;
@@ -162,13 +169,13 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
       uint32_t alpha = texel >> 24;
       if (keyed && alpha == 0) continue;
       uint32_t src = texel & 0xFFFFFF;
-      if (modulate) {
+      if (modulateColour) {
         const uint32_t mr = FixedColour::channel(c.R) + 1, mg = FixedColour::channel(c.G) + 1,
                        mb = FixedColour::channel(c.B) + 1;
         src = ((((texel >> 16) & 0xFF) * mr >> 8) << 16) | ((((texel >> 8) & 0xFF) * mg >> 8) << 8) |
               ((texel & 0xFF) * mb >> 8);
-        alpha = alpha * (FixedColour::channel(c.A) + 1) >> 8;
       }
+      if (modulateAlpha) alpha = alpha * (FixedColour::channel(c.A) + 1) >> 8;
       color[x] = blend ? blendPixel(color[x], src, alpha, flags) : src;
       if (zWrite) depth[x] = w;
     }
@@ -180,7 +187,7 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
 
 template <bool Textured>
 void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_COUNT],
-              const float dx[A_COUNT], const Sampler& tex, uint32_t flags, bool modulate) {
+              const float dx[A_COUNT], const Sampler& tex, uint32_t flags, uint32_t modulate) {
   if constexpr (!Textured)
     drawGouraudSpan(frame, y, x0, x1, at, dx, flags);
   else if (tex.MaskU >= 0 && tex.MaskV >= 0)
@@ -191,7 +198,7 @@ void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_
 
 template <bool Textured>
 void drawTriangle(Frame& frame, const ScreenVertex& p0, const ScreenVertex& p1,
-                  const ScreenVertex& p2, const Sampler& tex, uint32_t flags, bool modulate) {
+                  const ScreenVertex& p2, const Sampler& tex, uint32_t flags, uint32_t modulate) {
   const float area = (p1.X - p0.X) * (p2.Y - p0.Y) - (p2.X - p0.X) * (p1.Y - p0.Y);
   if (!(std::fabs(area) > 1e-6f)) return;
   float dx[A_COUNT], dy[A_COUNT];
@@ -251,7 +258,7 @@ void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, T
     sampler.MaskU = texture->MaskU;
     sampler.MaskV = texture->MaskV;
   }
-  bool modulate = false;
+  uint32_t modulate = 0;  // 1: colours below 255, 2: alpha below 255
   // Actors send many small polygons: their vertices stay on the stack.
   ScreenVertex local[16];
   std::vector<ScreenVertex> heap;
@@ -274,7 +281,8 @@ void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, T
     out.At[A_G] = in.G;
     out.At[A_B] = in.B;
     out.At[A_A] = in.A;
-    if (in.R < 255.0f || in.G < 255.0f || in.B < 255.0f || in.A < 255.0f) modulate = true;
+    if (!(in.R >= 255.0f && in.G >= 255.0f && in.B >= 255.0f)) modulate |= 1;
+    if (!(in.A >= 255.0f)) modulate |= 2;
   }
   for (int32_t i = 1; i + 1 < count; ++i) {
     if (texture)
