@@ -1,5 +1,5 @@
-// Actor definitions and instances: the actor file round trip (memory and
-// disk), refusal of malformed files, reference counts and instance creation.
+// Actor definitions and instances: the actor file round trip, refusal of
+// malformed files, reference counts and instance creation.
 #include <cstring>
 
 #include "actor_testutil.h"
@@ -69,26 +69,6 @@ TEST(ActorDef, FileRoundTripKeepsBodyAndMotionsInOrder) {
   EXPECT_EQ(cvActorDef_Destroy(&copy), 1);
   EXPECT_EQ(cvActorDef_Destroy(&def), 1);
   EXPECT_EQ(cvActorDef_GetCount(), liveBefore);
-}
-
-TEST(ActorDef, DiskFileRoundTrip) {
-  cvtest::TempDir dir;
-  cvActorDef* def = MakeDefinition();
-  cvVFile* out = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_DOS, dir.File("a.act").c_str(), nullptr,
-                                       CV_VFILE_OPEN_CREATE);
-  ASSERT_NE(out, nullptr);
-  EXPECT_TRUE(cvActorDef_WriteToFile(def, out));
-  ASSERT_TRUE(cvVFile_Close(out));
-  cvVFile* in = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_DOS, dir.File("a.act").c_str(), nullptr,
-                                      CV_VFILE_OPEN_READONLY);
-  ASSERT_NE(in, nullptr);
-  cvActorDef* copy = cvActorDef_CreateFromFile(in);
-  cvVFile_Close(in);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(cvActorDef_GetMotionCount(copy), 3);
-  EXPECT_EQ(cvBody_GetMaterialCount(cvActorDef_GetBody(copy)), 3);
-  cvActorDef_Destroy(&copy);
-  cvActorDef_Destroy(&def);
 }
 
 TEST(ActorDef, DefinitionWithoutBodyOrMotions) {
@@ -266,19 +246,5 @@ TEST(ActorDef, FailedInstanceCreationLeavesTheDefinitionUnshared) {
     EXPECT_EQ(def->RefCount, 0);
     EXPECT_EQ(cvActor_GetCount(), instances);
   }
-  cvActorDef_Destroy(&def);
-}
-
-TEST(ActorDef, MotionLimit) {
-  cvActorDef* def = cvActorDef_Create();
-  const int32_t real = def->MotionCount;
-  def->MotionCount = CV_ACTOR_MAX_MOTIONS;  // as if full
-  cvMotion* motion = cvMotion_Create(1);
-  int32_t number = 0;
-  EXPECT_FALSE(cvActorDef_AddMotion(def, motion, &number));
-  EXPECT_LOGGED(113);
-  def->MotionCount = real;
-  EXPECT_TRUE(cvActorDef_AddMotion(def, motion, &number));
-  EXPECT_EQ(number, 1);
   cvActorDef_Destroy(&def);
 }
