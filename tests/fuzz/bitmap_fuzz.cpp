@@ -70,12 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   return 0;
 }
 
-// The libFuzzer program is linked without the seed writer's main file; this
-// fallback keeps it linking there (the seed program's definition wins).
-namespace cvfuzz {
-__attribute__((weak)) void WriteSeed(const char*, const std::string&, const std::vector<uint8_t>&) {}
-}  // namespace cvfuzz
-
 extern "C" int cvFuzz_WriteSeeds(const char* Dir) {
   int count = 0;
   auto emit = [&](const std::string& Name, cvBitmap* Bitmap) {
