@@ -299,7 +299,7 @@ void Mix(cvPoseJoint& Joint, const cvQuaternion& Rotation, const cvVec3d& Transl
 // Shared body of setting, setting one chain and blending.
 int Apply(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* RootTransform,
           int32_t OnlyJoint, float W, bool Blend) {
-  Pose->OnlyJoint = OnlyJoint;
+  Pose->OnlyJoint = OnlyJoint < 0 ? CV_POSE_ALL_JOINTS : OnlyJoint;
   if (!Pose->ParentPose) {
     cvXForm3d root;
     if (SampleRoot(Motion, Time, RootTransform, &root)) {
@@ -308,7 +308,7 @@ int Apply(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* Roo
       Pose->Dirty = 1;
     }
   }
-  if (!Motion) return 1;
+  if (!Motion || OnlyJoint == -1) return 1;  // -1: the root's chain is the root alone
   const bool byIndex = cvPose_MatchesMotion(Pose, Motion) != 0;
   cvQuaternion rotation;
   cvVec3d translation;
@@ -602,9 +602,7 @@ int cvPose_SetMotionForJoint(cvPose* Pose, const cvMotion* Motion, float Time,
     CV_ERROR(-1);
     return 0;
   }
-  // The root (-1) alone is a chain of nothing but the root.
-  return Apply(Pose, Motion, Time, RootTransform, JointIndex < 0 ? CV_POSE_ALL_JOINTS : JointIndex,
-               1.0f, false);
+  return Apply(Pose, Motion, Time, RootTransform, JointIndex, 1.0f, false);
 }
 
 int cvPose_BlendMotion(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* RootTransform,

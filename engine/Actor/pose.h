@@ -88,7 +88,8 @@ int cvPose_Clear(cvPose* Pose, const cvXForm3d* RootTransform);
 
 // Hangs Pose (at joint AttachJointIndex, -1 its root) from joint
 // ParentJointIndex of ParentPose, through Attachment (null: identity).
-// Error -1 when that would make a cycle of poses.
+// Error -1 when that would make a cycle of poses. The parent pose is not
+// referenced: detach before destroying it.
 int cvPose_Attach(cvPose* Pose, int32_t AttachJointIndex, cvPose* ParentPose,
                   int32_t ParentJointIndex, const cvXForm3d* Attachment);
 int cvPose_Detach(cvPose* Pose);
@@ -100,7 +101,8 @@ int cvPose_MatchesMotion(const cvPose* Pose, const cvMotion* Motion);
 // is placed). RootTransform (may be null) places the root of a pose that does
 // not hang from another.
 int cvPose_SetMotion(cvPose* Pose, const cvMotion* Motion, float Time, const cvXForm3d* RootTransform);
-// As cvPose_SetMotion, but only JointIndex and its ancestors.
+// As cvPose_SetMotion, but only JointIndex and its ancestors (-1: the root
+// alone); a later query of that chain computes only the chain.
 int cvPose_SetMotionForJoint(cvPose* Pose, const cvMotion* Motion, float Time,
                              const cvXForm3d* RootTransform, int32_t JointIndex);
 // Mixes the motion in with weight Amount (BlendingType 1: the smooth weight
