@@ -16,8 +16,7 @@
 
 #include "Bitmap/cvbitmap.h"
 
-// cvbench links the engine only; the skin writer is compiled in here.
-#include "../app/bitmapwriter.cpp"
+#include "bitmapwriter.h"
 
 namespace {
 
