@@ -12,13 +12,6 @@
 #include "Actor/puppet.h"
 #include "Support/cvsupport.h"
 
-// Instances get their puppet from the rendering side (puppet.cpp). The
-// reference is weak so that programs that only read, write and pose actors
-// (tools, file readers) link without the world and the renderer: a puppet can
-// only exist when the code that makes one, and with it this function, is
-// linked in.
-extern void cvPuppet_Destroy(cvPuppet** Puppet) __attribute__((weak));
-
 namespace {
 
 // Process-wide diagnostic counters.
@@ -368,7 +361,7 @@ int cvActor_Destroy(cvActor** Actor) {
   }
   // The puppet shows the definition's body, so it goes before the
   // definition reference that may free that body.
-  if (actor->Puppet && cvPuppet_Destroy) cvPuppet_Destroy(&actor->Puppet);
+  if (actor->Puppet) cvPuppet_Destroy(&actor->Puppet);
   cvPose_Destroy(&actor->Pose);
   if (actor->CueMotion) cvMotion_Destroy(&actor->CueMotion);
   cvActorDef_Destroy(&actor->Definition);
