@@ -77,7 +77,10 @@ cvTKEvents* ReadText(cvVFile* File) {
     int32_t offset = -1, index = 0;
     bool ok = ReadLine(File, line, kMaxLine) != 0;
     TextCursor c(line);
-    ok = ok && c.Float(&time) && c.Int(&offset) && offset >= 0 && cvTKArray_Insert(&events->Keys, time, &index);
+    // Times must be finite: the binary form refuses others, so a text file
+    // with one would not survive being saved and read back.
+    ok = ok && c.Float(&time) && IsFinite(time) && c.Int(&offset) && offset >= 0 &&
+         cvTKArray_Insert(&events->Keys, time, &index);
     // The text line: at most DataSize characters.
     ok = ok && ReadLine(File, text.data(), static_cast<size_t>(dataSize));
     if (ok) {

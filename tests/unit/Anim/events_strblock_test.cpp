@@ -98,6 +98,7 @@ TEST(TKEvents, MalformedFilesAreRefused) {
       "TKEV 0.F0\nDataSize 4\nTimeKeys 1\n0 0\na\n",         // data not filled
       "TKEV 0.F0\nDataSize 2\nTimeKeys 2\n0 0\na\n",         // a key missing
       "TKXX",                                                 // unknown tag
+      "TKEV 0.F0\nDataSize 2\nTimeKeys 1\n4e60 0\na\n",      // time beyond float range
   };
   for (const char* t : texts) {
     Reader r{std::string(t)};
