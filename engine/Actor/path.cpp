@@ -287,7 +287,9 @@ int ReadKeyList(cvVFile* File, bool Rotation, bool KindGiven, int32_t Count, cvP
   for (int32_t k = 0; k < Count; ++k) {
     float time = 0.0f;
     bool ok = ReadLine(File, line, kMaxLine) != 0;
-    if (!ok || !TextCursor(line).Float(&time) || !ReadTag(File, tag)) {
+    // Times must be finite: the binary form refuses others, so a path with
+    // one would not read back once saved.
+    if (!ok || !TextCursor(line).Float(&time) || !IsFinite(time) || !ReadTag(File, tag)) {
       CV_ERROR(61);
       return 0;
     }

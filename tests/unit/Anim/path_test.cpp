@@ -262,6 +262,7 @@ TEST(Path, MalformedTextIsRefusedWithItsCode) {
       {"PATH 0.F0\nLooped 0\nRotation 1\nCHNL 0.F0\nInterpolationType 0\nKeyList 1\n0.0\nQKFS 1 0 0 0\n", 62},
       {"PATH 0.F0\nLooped 0\nRotation 1\nCHNL 0.F0\nKeyList 1\n0.0\nVKFL 1 0 0\n", 62},
       {"PATH 0.F0\nLooped 0\nRotation 1\nCHNL 0.F0\nFrames 1\n", 63},
+      {"PATH 0.F0\nLooped 0\nRotation 0\nTranslation 1\nCHNL 0.F0\nKeyList 1\n1e39\nVKFL 1 2 3\n", 61},
       {"PATH 0.F0\nLooped\n", 61},
   };
   for (const Case& c : cases) {
