@@ -79,19 +79,40 @@ cvStrBlock* ReadText(cvVFile* File) {
     CV_ERROR(93);
     return nullptr;
   }
+  // The strings are gathered first and the block is built once: appending
+  // them one by one moves the whole block each time, which is quadratic in
+  // the count.
+  std::string strings;
+  const uint64_t tableBytes = static_cast<uint64_t>(count) * 4;
   for (int32_t i = 0; i < count; ++i) {
-    if (!ReadLine(File, line, capacity)) {
+    const bool read = ReadLine(File, line, capacity) != 0;
+    if (!read || std::strlen(line) > static_cast<size_t>(CV_STRBLOCK_MAX_STRING)) {
+      if (read) CV_ERROR(92);  // longer than a string of a block may be
       cvStrBlock_Destroy(&block);
       CV_ERROR(93);
       return nullptr;
     }
-    if (!cvStrBlock_Append(&block, line)) {
-      cvStrBlock_Destroy(&block);
-      CV_ERROR(93);
-      return nullptr;
-    }
+    strings += line;
+    strings += '\0';
   }
-  return block;
+  uint64_t dataSize = 0;
+  cvStrBlock* built = nullptr;
+  if (!cvSize_Add(tableBytes, strings.size(), &dataSize) || !(built = Allocate(dataSize))) {
+    cvStrBlock_Destroy(&block);
+    CV_ERROR(91);
+    CV_ERROR(93);
+    return nullptr;
+  }
+  cvStrBlock_Destroy(&block);
+  built->Count = count;
+  built->Self = built;
+  std::memcpy(Table(built) + tableBytes, strings.data(), strings.size());
+  uint32_t at = static_cast<uint32_t>(tableBytes);
+  for (int32_t i = 0; i < count; ++i) {
+    SetOffset(built, i, at);
+    at += static_cast<uint32_t>(std::strlen(reinterpret_cast<const char*>(Table(built)) + at)) + 1;
+  }
+  return built;
 }
 
 cvStrBlock* ReadBinary(cvVFile* File) {

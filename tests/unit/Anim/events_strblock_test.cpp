@@ -210,6 +210,29 @@ TEST(StrBlock, TextReaderRules) {
     Reader r("SBLK 0.F0\nStrings 1\n" + std::string(300, 'y') + "\n");
     EXPECT_EQ(cvStrBlock_CreateFromFile(r.File()), nullptr);
   }
+  {  // 255 characters fit the line but not a string of the block.
+    Reader r("SBLK 0.F0\nStrings 1\n" + std::string(255, 'y') + "\n");
+    cvErrorLog_Clear();
+    EXPECT_EQ(cvStrBlock_CreateFromFile(r.File()), nullptr);
+    EXPECT_EQ(cvtest::LoggedCodes(), (std::vector<int32_t>{92, 93}));
+  }
+  {  // Strings read in one pass give the block appending them builds.
+    std::string text = "SBLK 0.F0\nStrings 3000\n";
+    cvStrBlock* appended = cvStrBlock_Create();
+    for (int i = 0; i < 3000; ++i) {
+      const std::string s = i % 7 == 0 ? std::string() : std::to_string(i);
+      text += s + "\n";
+      ASSERT_TRUE(cvStrBlock_Append(&appended, s.c_str()));
+    }
+    Reader r(text);
+    cvStrBlock* b = cvStrBlock_CreateFromFile(r.File());
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(cvStrBlock_GetDataSize(b), cvStrBlock_GetDataSize(appended));
+    EXPECT_EQ(std::memcmp(b + 1, appended + 1, cvStrBlock_GetDataSize(b)), 0);
+    EXPECT_EQ(cvStrBlock_GetChecksum(b), cvStrBlock_GetChecksum(appended));
+    cvStrBlock_Destroy(&b);
+    cvStrBlock_Destroy(&appended);
+  }
 }
 
 TEST(StrBlock, MalformedBinaryIsRefused) {
