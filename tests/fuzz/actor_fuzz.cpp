@@ -12,18 +12,6 @@
 
 namespace {
 
-cvVFile* NewMemoryFile() {
-  cvVFile_MemoryContext context{nullptr, 0};
-  return cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_CREATE);
-}
-
-std::vector<uint8_t> Collect(cvVFile* File) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  cvVFile_UpdateContext(File, &context, sizeof context);
-  const auto* data = static_cast<const uint8_t*>(context.Data);
-  return std::vector<uint8_t>(data, data + context.Length);
-}
-
 cvBody* MakeBody() {
   cvBody* body = cvBody_Create();
   if (!body) return nullptr;
@@ -67,22 +55,12 @@ cvActorDef* MakeDefinition(bool WithBody, int Motions) {
   return def;
 }
 
-std::vector<uint8_t> WriteDefinition(const cvActorDef* Def) {
-  std::vector<uint8_t> bytes;
-  cvVFile* file = NewMemoryFile();
-  if (file && cvActorDef_WriteToFile(Def, file)) bytes = Collect(file);
-  if (file) cvVFile_Close(file);
-  return bytes;
-}
-
 // The bytes of the body file of the small definition, made once.
 const std::vector<uint8_t>& BodyFile() {
   static const std::vector<uint8_t> bytes = [] {
-    std::vector<uint8_t> out;
     cvBody* body = MakeBody();
-    cvVFile* file = NewMemoryFile();
-    if (file && body && cvBody_WriteToFile(body, file)) out = Collect(file);
-    if (file) cvVFile_Close(file);
+    std::vector<uint8_t> out;
+    if (body) out = cvfuzz::WriteBytes([&](cvVFile* file) { return cvBody_WriteToFile(body, file); });
     cvBody_Destroy(&body);
     return out;
   }();
@@ -90,42 +68,19 @@ const std::vector<uint8_t>& BodyFile() {
 }
 
 std::vector<uint8_t> Assemble(const uint8_t* Data, size_t Size) {
-  std::vector<uint8_t> bytes;
-  cvVFile* file = NewMemoryFile();
-  if (!file) return bytes;
-  cvVFile* archive = cvVFile_OpenNewSystem(file, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr,
-                                           CV_VFILE_OPEN_CREATE | CV_VFILE_OPEN_DIRECTORY);
-  if (archive) {
+  return cvfuzz::BuildArchive([&](cvVFile* archive) {
     const size_t headerSize = Size < 16 ? Size : 16;
-    if (cvVFile* header = cvVFile_Open(archive, "Header", CV_VFILE_OPEN_CREATE)) {
-      cvVFile_Write(header, Data, (uint32_t)headerSize);
-      cvVFile_Close(header);
-    }
-    if (cvVFile* body = cvVFile_Open(archive, "Body", CV_VFILE_OPEN_CREATE)) {
-      cvVFile_Write(body, BodyFile().data(), (uint32_t)BodyFile().size());
-      cvVFile_Close(body);
-    }
+    cvfuzz::WriteEntry(archive, "Header", Data, headerSize);
+    cvfuzz::WriteEntry(archive, "Body", BodyFile().data(), BodyFile().size());
     if (cvVFile* motions = cvVFile_Open(archive, "Motions", CV_VFILE_OPEN_CREATE | CV_VFILE_OPEN_DIRECTORY)) {
-      if (cvVFile* entry = cvVFile_Open(motions, "0", CV_VFILE_OPEN_CREATE)) {
-        cvVFile_Write(entry, Data + headerSize, (uint32_t)(Size - headerSize));
-        cvVFile_Close(entry);
-      }
+      cvfuzz::WriteEntry(motions, "0", Data + headerSize, Size - headerSize);
       cvVFile_Close(motions);
     }
-    if (cvVFile_Close(archive)) bytes = Collect(file);
-  }
-  cvVFile_Close(file);
-  return bytes;
+  });
 }
 
 void ReadActor(const uint8_t* Data, size_t Size) {
-  static uint8_t empty = 0;
-  cvVFile_MemoryContext context{Size ? const_cast<uint8_t*>(Data) : &empty, (uint32_t)Size};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_READONLY);
-  if (!file) return;
-  cvActorDef* def = cvActorDef_CreateFromFile(file);
-  cvVFile_Close(file);
-  if (def) {
+  if (cvActorDef* def = cvfuzz::ReadBytes(Data, Size, cvActorDef_CreateFromFile)) {
     cvActor* actor = cvActor_Create(def);
     if (actor) {
       cvMotion* motion = cvActorDef_GetMotionByIndex(def, 0);
@@ -159,7 +114,8 @@ extern "C" int cvFuzz_WriteSeeds(const char* Dir) {
   } shapes[] = {{false, 0, "empty"}, {true, 0, "body_only"}, {true, 1, "one_motion"}, {true, 3, "three_motions"}};
   for (const auto& shape : shapes) {
     cvActorDef* def = MakeDefinition(shape.WithBody, shape.Motions);
-    const std::vector<uint8_t> file = def ? WriteDefinition(def) : std::vector<uint8_t>{};
+    const std::vector<uint8_t> file =
+        def ? cvfuzz::WriteBytes([&](cvVFile* f) { return cvActorDef_WriteToFile(def, f); }) : std::vector<uint8_t>{};
     cvActorDef_Destroy(&def);
     if (file.empty()) continue;
     cvfuzz::WriteSeed(Dir, std::string("actor_") + shape.Name, file);
@@ -172,14 +128,14 @@ extern "C" int cvFuzz_WriteSeeds(const char* Dir) {
   cvLE_Put32(&seed[4], CV_ACTOR_VERSION);
   cvLE_Put32(&seed[8], 1);
   cvLE_Put32(&seed[12], 1);
-  cvVFile* file = NewMemoryFile();
-  if (def && file && cvMotion_WriteToFile(cvActorDef_GetMotionByIndex(def, 0), file)) {
-    const std::vector<uint8_t> motion = Collect(file);
+  const std::vector<uint8_t> motion =
+      def ? cvfuzz::WriteBytes([&](cvVFile* f) { return cvMotion_WriteToFile(cvActorDef_GetMotionByIndex(def, 0), f); })
+          : std::vector<uint8_t>{};
+  if (!motion.empty()) {
     seed.insert(seed.end(), motion.begin(), motion.end());
     cvfuzz::WriteSeed(Dir, "parts_header_motion", seed);
     ++count;
   }
-  if (file) cvVFile_Close(file);
   cvActorDef_Destroy(&def);
   return count;
 }

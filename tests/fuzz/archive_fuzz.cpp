@@ -70,9 +70,7 @@ void Walk(cvVFile* archive, int nesting) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 24)) return 0;
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(data), (uint32_t)size};
-  if (size == 0) context.Data = const_cast<char*>("");  // an empty view, not a growable file
-  cvVFile* memory = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, 1);
+  cvVFile* memory = cvfuzz::OpenBytes(data, size);
   if (!memory) return 0;
   if (cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9)) {
     Walk(archive, 0);
@@ -82,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cvVFile_Close(memory);
 
   // A writable copy mounted for update: add one file and rewrite the tree.
-  cvVFile_MemoryContext growable{nullptr, 0};
-  cvVFile* copy = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &growable, CV_VFILE_OPEN_CREATE);
+  cvVFile* copy = cvfuzz::NewMemoryFile();
   if (!copy) return 0;
   if (cvVFile_Write(copy, data, (uint32_t)size) && cvVFile_Seek(copy, 0, CV_VFILE_SEEKSET)) {
     if (cvVFile* archive = cvVFile_OpenNewSystem(copy, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 10)) {
@@ -100,25 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 namespace {
 
-std::vector<uint8_t> Take(cvVFile* memory) {
-  cvVFile_MemoryContext out{};
-  cvVFile_UpdateContext(memory, &out, sizeof(out));
-  const uint8_t* p = static_cast<const uint8_t*>(out.Data);
-  std::vector<uint8_t> bytes(p, p + out.Length);
-  cvVFile_Close(memory);
-  return bytes;
-}
-
-cvVFile* NewMemory() {
-  cvVFile_MemoryContext context{nullptr, 0};
-  return cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_CREATE);
-}
-
 void Put(cvVFile* system, const char* name, const std::string& text) {
-  if (cvVFile* f = cvVFile_Open(system, name, CV_VFILE_OPEN_CREATE)) {
-    cvVFile_Write(f, text.data(), (uint32_t)text.size());
-    cvVFile_Close(f);
-  }
+  cvfuzz::WriteEntry(system, name, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 }  // namespace
@@ -126,55 +106,47 @@ void Put(cvVFile* system, const char* name, const std::string& text) {
 extern "C" int cvFuzz_WriteSeeds(const char* Dir) {
   int count = 0;
   // Empty archive.
-  cvVFile* memory = NewMemory();
-  cvVFile_Close(cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12));
-  cvfuzz::WriteSeed(Dir, "empty.vf", Take(memory)), ++count;
+  cvfuzz::WriteSeed(Dir, "empty.vf", cvfuzz::BuildArchive([](cvVFile*) {})), ++count;
 
   // Actor-like layout: files, a directory of numbered entries, hints, times, text lines.
-  memory = NewMemory();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
-  Put(archive, "Header", "CvAc 1.00\nline two\r\nthree\rend");
-  cvVFile* motions = cvVFile_Open(archive, "Motions", 12);
-  for (int i = 0; i < 3; ++i) Put(motions, std::to_string(i).c_str(), std::string(10 + i, 'm'));
-  cvVFile_Close(motions);
-  if (cvVFile* f = cvVFile_Open(archive, "a.bmp", CV_VFILE_OPEN_CREATE)) {
-    uint8_t hint[4] = {1, 2, 3, 4};
-    cvVFile_Hints hints{hint, 4};
-    cvVFile_Time time{0x12345678, 0x01D00000};
-    cvVFile_SetHints(f, &hints);
-    cvVFile_SetTime(f, &time);
-    cvVFile_SetAttributes(f, CV_VFILE_ATTRIB_READONLY);
-    cvVFile_WriteLE32(f, 0xCAFEF00D);
-    cvVFile_Close(f);
-  }
-  cvVFile_Close(archive);
-  cvfuzz::WriteSeed(Dir, "actor.vf", Take(memory)), ++count;
+  cvfuzz::WriteSeed(Dir, "actor.vf", cvfuzz::BuildArchive([](cvVFile* archive) {
+    Put(archive, "Header", "CvAc 1.00\nline two\r\nthree\rend");
+    cvVFile* motions = cvVFile_Open(archive, "Motions", 12);
+    for (int i = 0; i < 3; ++i) Put(motions, std::to_string(i).c_str(), std::string(10 + i, 'm'));
+    cvVFile_Close(motions);
+    if (cvVFile* f = cvVFile_Open(archive, "a.bmp", CV_VFILE_OPEN_CREATE)) {
+      uint8_t hint[4] = {1, 2, 3, 4};
+      cvVFile_Hints hints{hint, 4};
+      cvVFile_Time time{0x12345678, 0x01D00000};
+      cvVFile_SetHints(f, &hints);
+      cvVFile_SetTime(f, &time);
+      cvVFile_SetAttributes(f, CV_VFILE_ATTRIB_READONLY);
+      cvVFile_WriteLE32(f, 0xCAFEF00D);
+      cvVFile_Close(f);
+    }
+  })), ++count;
 
   // An archive inside an entry of another archive.
-  memory = NewMemory();
-  archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
-  if (cvVFile* body = cvVFile_Open(archive, "Body", CV_VFILE_OPEN_CREATE)) {
-    cvVFile* inner = cvVFile_OpenNewSystem(body, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
-    Put(inner, "Geometry", "geometry bytes");
-    cvVFile* bitmaps = cvVFile_Open(inner, "Bitmaps", 12);
-    Put(bitmaps, "0", "bitmap");
-    cvVFile_Close(bitmaps);
-    cvVFile_Close(inner);
-    cvVFile_Close(body);
-  }
-  cvVFile_Close(archive);
-  cvfuzz::WriteSeed(Dir, "nested.vf", Take(memory)), ++count;
+  cvfuzz::WriteSeed(Dir, "nested.vf", cvfuzz::BuildArchive([](cvVFile* archive) {
+    if (cvVFile* body = cvVFile_Open(archive, "Body", CV_VFILE_OPEN_CREATE)) {
+      cvVFile* inner = cvVFile_OpenNewSystem(body, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+      Put(inner, "Geometry", "geometry bytes");
+      cvVFile* bitmaps = cvVFile_Open(inner, "Bitmaps", 12);
+      Put(bitmaps, "0", "bitmap");
+      cvVFile_Close(bitmaps);
+      cvVFile_Close(inner);
+      cvVFile_Close(body);
+    }
+  })), ++count;
 
   // Nested directories a few levels deep.
-  memory = NewMemory();
-  archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
-  std::string path;
-  for (int i = 0; i < 6; ++i) {
-    path += (i ? "\\d" : "d") + std::to_string(i);
-    if (cvVFile* d = cvVFile_Open(archive, path.c_str(), 12)) cvVFile_Close(d);
-    Put(archive, (path + "\\f").c_str(), path);
-  }
-  cvVFile_Close(archive);
-  cvfuzz::WriteSeed(Dir, "deep.vf", Take(memory)), ++count;
+  cvfuzz::WriteSeed(Dir, "deep.vf", cvfuzz::BuildArchive([](cvVFile* archive) {
+    std::string path;
+    for (int i = 0; i < 6; ++i) {
+      path += (i ? "\\d" : "d") + std::to_string(i);
+      if (cvVFile* d = cvVFile_Open(archive, path.c_str(), 12)) cvVFile_Close(d);
+      Put(archive, (path + "\\f").c_str(), path);
+    }
+  })), ++count;
   return count;
 }

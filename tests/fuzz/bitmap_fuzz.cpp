@@ -11,28 +11,10 @@
 
 namespace {
 
-cvBitmap* ReadMemory(const uint8_t* Data, size_t Size) {
-  static const uint8_t kEmpty = 0;
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(Size ? Data : &kEmpty), (uint32_t)Size};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_READONLY);
-  if (!file) return nullptr;
-  cvBitmap* bitmap = cvBitmap_CreateFromFile(file);
-  cvVFile_Close(file);
-  return bitmap;
-}
+cvBitmap* ReadMemory(const uint8_t* Data, size_t Size) { return cvfuzz::ReadBytes(Data, Size, cvBitmap_CreateFromFile); }
 
 std::vector<uint8_t> WriteMemory(cvBitmap* Bitmap) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  std::vector<uint8_t> out;
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_CREATE);
-  if (!file) return out;
-  if (cvBitmap_WriteToFile(Bitmap, file) && cvVFile_UpdateContext(file, &context, sizeof(context)) &&
-      context.Data)
-    out.assign(static_cast<uint8_t*>(context.Data), static_cast<uint8_t*>(context.Data) + context.Length);
-  cvVFile_Close(file);
-  return out;
+  return cvfuzz::WriteBytes([&](cvVFile* file) { return cvBitmap_WriteToFile(Bitmap, file); });
 }
 
 cvBitmap* Filled(int32_t W, int32_t H, cvPixelFormat Format, int32_t Mips) {

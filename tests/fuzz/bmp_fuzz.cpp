@@ -45,13 +45,7 @@ std::vector<uint8_t> Bmp(int32_t W, int32_t H, uint16_t Bits, uint32_t Colors, u
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static const uint8_t kEmpty = 0;
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(Size ? Data : &kEmpty), (uint32_t)Size};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_READONLY);
-  if (!file) return 0;
-  cvBitmap* bitmap = cvBitmap_CreateFromFile(file);
-  if (bitmap) {
+  if (cvBitmap* bitmap = cvfuzz::ReadBytes(Data, Size, cvBitmap_CreateFromFile)) {
     // Touch every pixel of the level the reader filled.
     const uint8_t* pixels = cvBitmap_GetMipData(bitmap, 0);
     uint64_t bytes = 0;
@@ -61,7 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     (void)sum;
     cvBitmap_Destroy(&bitmap);
   }
-  cvVFile_Close(file);
   cvErrorLog_Clear();
   return 0;
 }

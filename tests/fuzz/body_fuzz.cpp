@@ -13,18 +13,6 @@
 
 namespace {
 
-std::vector<uint8_t> Collect(cvVFile* File) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  cvVFile_UpdateContext(File, &context, sizeof context);
-  const auto* data = static_cast<const uint8_t*>(context.Data);
-  return std::vector<uint8_t>(data, data + context.Length);
-}
-
-cvVFile* NewMemoryFile() {
-  cvVFile_MemoryContext context{nullptr, 0};
-  return cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_CREATE);
-}
-
 cvBitmap* SmallBitmap() {
   cvBitmap* bitmap = cvBitmap_Create(4, 4, 1, CV_PIXELFORMAT_24BIT_RGB);
   uint8_t* pixels = bitmap ? cvBitmap_AllocateMip(bitmap, 0) : nullptr;
@@ -39,16 +27,8 @@ cvBitmap* SmallBitmap() {
 
 // A body archive around a geometry stream.
 std::vector<uint8_t> WrapGeometry(const uint8_t* Data, size_t Size) {
-  std::vector<uint8_t> bytes;
-  cvVFile* file = NewMemoryFile();
-  if (!file) return bytes;
-  cvVFile* archive = cvVFile_OpenNewSystem(file, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr,
-                                           CV_VFILE_OPEN_CREATE | CV_VFILE_OPEN_DIRECTORY);
-  if (archive) {
-    if (cvVFile* geometry = cvVFile_Open(archive, "Geometry", CV_VFILE_OPEN_CREATE)) {
-      cvVFile_Write(geometry, Data, (uint32_t)Size);
-      cvVFile_Close(geometry);
-    }
+  return cvfuzz::BuildArchive([&](cvVFile* archive) {
+    cvfuzz::WriteEntry(archive, "Geometry", Data, Size);
     if (cvVFile* bitmaps = cvVFile_Open(archive, "Bitmaps", CV_VFILE_OPEN_CREATE | CV_VFILE_OPEN_DIRECTORY)) {
       static cvBitmap* bitmap = SmallBitmap();
       for (const char* name : {"0", "1"}) {
@@ -59,19 +39,11 @@ std::vector<uint8_t> WrapGeometry(const uint8_t* Data, size_t Size) {
       }
       cvVFile_Close(bitmaps);
     }
-    if (cvVFile_Close(archive)) bytes = Collect(file);
-  }
-  cvVFile_Close(file);
-  return bytes;
+  });
 }
 
 void ReadBody(const uint8_t* Data, size_t Size) {
-  static uint8_t empty = 0;
-  cvVFile_MemoryContext context{Size ? const_cast<uint8_t*>(Data) : &empty, (uint32_t)Size};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_READONLY);
-  if (!file) return;
-  cvBody* body = cvBody_CreateFromFile(file);
-  if (body) {
+  if (cvBody* body = cvfuzz::ReadBytes(Data, Size, cvBody_CreateFromFile)) {
     // Whatever was accepted must be safe to walk: every face names real corners.
     int32_t vertices = 0, faces = 0, normals = 0;
     cvBody_GetGeometryStats(body, 0, &vertices, &faces, &normals);
@@ -83,23 +55,17 @@ void ReadBody(const uint8_t* Data, size_t Size) {
     }
     cvBody_Destroy(&body);
   }
-  cvVFile_Close(file);
   cvErrorLog_Clear();
 }
 
 std::vector<uint8_t> WriteBody(cvBody* Body) {
-  std::vector<uint8_t> bytes;
-  cvVFile* file = NewMemoryFile();
-  if (file && cvBody_WriteToFile(Body, file)) bytes = Collect(file);
-  if (file) cvVFile_Close(file);
-  return bytes;
+  return cvfuzz::WriteBytes([&](cvVFile* file) { return cvBody_WriteToFile(Body, file); });
 }
 
 // The geometry stream of a written body file.
 std::vector<uint8_t> GeometryOf(const std::vector<uint8_t>& BodyFile) {
   std::vector<uint8_t> bytes;
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(BodyFile.data()), (uint32_t)BodyFile.size()};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_READONLY);
+  cvVFile* file = cvfuzz::OpenBytes(BodyFile.data(), BodyFile.size());
   cvVFile* archive = file ? cvVFile_OpenNewSystem(file, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr,
                                                    CV_VFILE_OPEN_READONLY | CV_VFILE_OPEN_DIRECTORY)
                           : nullptr;

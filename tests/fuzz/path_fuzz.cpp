@@ -12,26 +12,10 @@
 
 namespace {
 
-cvPath* ReadMemory(const uint8_t* Data, size_t Size) {
-  static const uint8_t kEmpty = 0;
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(Size ? Data : &kEmpty), static_cast<uint32_t>(Size)};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_READONLY);
-  if (!file) return nullptr;
-  cvPath* path = cvPath_CreateFromFile(file);
-  cvVFile_Close(file);
-  return path;
-}
+cvPath* ReadMemory(const uint8_t* Data, size_t Size) { return cvfuzz::ReadBytes(Data, Size, cvPath_CreateFromFile); }
 
 std::vector<uint8_t> WriteMemory(cvPath* Path, bool Binary) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  std::vector<uint8_t> out;
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_CREATE);
-  if (!file) return out;
-  const int ok = Binary ? cvPath_WriteToBinaryFile(Path, file) : cvPath_WriteToFile(Path, file);
-  if (ok && cvVFile_UpdateContext(file, &context, sizeof context) && context.Data)
-    out.assign(static_cast<uint8_t*>(context.Data), static_cast<uint8_t*>(context.Data) + context.Length);
-  cvVFile_Close(file);
-  return out;
+  return cvfuzz::WriteBytes([&](cvVFile* file) { return Binary ? cvPath_WriteToBinaryFile(Path, file) : cvPath_WriteToFile(Path, file); });
 }
 
 void Exercise(cvPath* Path) {
