@@ -1,8 +1,10 @@
 // Time-keyed events: texts at times (a key array of {Time, Offset} and one
 // data block holding the NUL-terminated texts in key order), an iterator over
 // a time window, and the text ("TKEV") and binary ("TKEB") file forms.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Actor/anim.h"
 #include "Actor/anim_util.h"
@@ -71,31 +73,46 @@ cvTKEvents* ReadText(cvVFile* File) {
     }
     events->DataSize = static_cast<uint32_t>(dataSize);
   }
+  // The keys are gathered and put in time order before they are inserted:
+  // inserting them in file order moves every later key each time, which is
+  // quadratic in the count for a file listing them backwards.
+  struct Pending {
+    float Time;
+    uint32_t Offset;
+    std::string Text;
+  };
+  std::vector<Pending> pending;
   std::string text(static_cast<size_t>(dataSize) + 1, '\0');
-  for (int32_t i = 0; i < count; ++i) {
+  bool ok = true;
+  for (int32_t i = 0; ok && i < count; ++i) {
     float time = 0.0f;
-    int32_t offset = -1, index = 0;
-    bool ok = ReadLine(File, line, kMaxLine) != 0;
+    int32_t offset = -1;
+    ok = ReadLine(File, line, kMaxLine) != 0;
     TextCursor c(line);
     // Times must be finite: the binary form refuses others, so a text file
     // with one would not survive being saved and read back.
-    ok = ok && c.Float(&time) && IsFinite(time) && c.Int(&offset) && offset >= 0 &&
-         cvTKArray_Insert(&events->Keys, time, &index);
+    ok = ok && c.Float(&time) && IsFinite(time) && c.Int(&offset) && offset >= 0;
     // The text line: at most DataSize characters.
     ok = ok && ReadLine(File, text.data(), static_cast<size_t>(dataSize));
     if (ok) {
       const size_t length = std::strlen(text.data());
       ok = static_cast<uint64_t>(offset) + length + 1 <= static_cast<uint64_t>(dataSize);
-      if (ok) {
-        std::memcpy(events->Data + offset, text.data(), length + 1);
-        Key(events->Keys, index)->Offset = static_cast<uint32_t>(offset);
-      }
+      if (ok) pending.push_back({time, static_cast<uint32_t>(offset), std::string(text.data(), length)});
     }
-    if (!ok) {
-      DestroyQuietly(events);
-      CV_ERROR(87);
-      return nullptr;
+  }
+  std::stable_sort(pending.begin(), pending.end(), [](const Pending& A, const Pending& B) { return A.Time < B.Time; });
+  for (size_t i = 0; ok && i < pending.size(); ++i) {
+    int32_t index = 0;
+    ok = cvTKArray_Insert(&events->Keys, pending[i].Time, &index) != 0;
+    if (ok) {
+      std::memcpy(events->Data + pending[i].Offset, pending[i].Text.c_str(), pending[i].Text.size() + 1);
+      Key(events->Keys, index)->Offset = pending[i].Offset;
     }
+  }
+  if (!ok) {
+    DestroyQuietly(events);
+    CV_ERROR(87);
+    return nullptr;
   }
   if (!LayoutValid(events)) {
     DestroyQuietly(events);

@@ -88,6 +88,13 @@ TEST(TKEvents, TextAndBinaryFormsRoundTrip) {
     cvTKEvents_Destroy(&back);
   }
   cvTKEvents_Destroy(&e);
+  {  // Keys listed backwards are put in time order.
+    Reader r(std::string("TKEV 0.F0\nDataSize 21\nTimeKeys 2\n1.25 10\nstep right\n0.5 0\nstep left\n"));
+    cvTKEvents* back = cvTKEvents_CreateFromFile(r.File());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(Iterate(back, 0.0f, 2.0f), (std::vector<std::string>{"step left", "step right"}));
+    cvTKEvents_Destroy(&back);
+  }
 }
 
 TEST(TKEvents, MalformedFilesAreRefused) {
@@ -99,6 +106,8 @@ TEST(TKEvents, MalformedFilesAreRefused) {
       "TKEV 0.F0\nDataSize 2\nTimeKeys 2\n0 0\na\n",         // a key missing
       "TKXX",                                                 // unknown tag
       "TKEV 0.F0\nDataSize 2\nTimeKeys 1\n4e60 0\na\n",      // time beyond float range
+      "TKEV 0.F0\nDataSize 4\nTimeKeys 2\n1.000001 2\nb\n1 0\na\n",  // times too close, in either order
+      "TKEV 0.F0\nDataSize 4\nTimeKeys 2\n1 0\na\n1.000001 2\nb\n",
   };
   for (const char* t : texts) {
     Reader r{std::string(t)};
