@@ -91,6 +91,21 @@ void ConvertEntries(const uint8_t* Source, cvPixelFormat SourceFormat, uint8_t* 
 
 bool ValidPalette(const cvBitmap_Palette* P) { return P && P->RefCount > 0 && P->Size > 0; }
 
+// Runs Use(entries) with the palette's entries reachable (a driver palette's
+// texture locked for the call only); logs and fails when they cannot be had.
+template <class Use>
+int WithEntries(cvBitmap_Palette* Palette, Use Work) {
+  bool LockedHere = false;
+  uint8_t* Data = PaletteBeginAccess(Palette, &LockedHere);
+  if (!Data) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  Work(Data);
+  PaletteEndAccess(Palette, LockedHere);
+  return 1;
+}
+
 }  // namespace
 
 cvBitmap_Palette* cvBitmap_Palette_Create(cvPixelFormat Format, int32_t Size) {
@@ -194,16 +209,9 @@ int cvBitmap_Palette_GetData(cvBitmap_Palette* Palette, void* Buffer, cvPixelFor
     CV_ERROR(-1);
     return 0;
   }
-  bool LockedHere = false;
-  const uint8_t* Data = PaletteBeginAccess(Palette, &LockedHere);
-  if (!Data) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  ConvertEntries(Data, Palette->Format, static_cast<uint8_t*>(Buffer), Format,
-                 std::min(Count, Palette->Size));
-  PaletteEndAccess(Palette, LockedHere);
-  return 1;
+  return WithEntries(Palette, [&](const uint8_t* Data) {
+    ConvertEntries(Data, Palette->Format, static_cast<uint8_t*>(Buffer), Format, std::min(Count, Palette->Size));
+  });
 }
 
 int cvBitmap_Palette_SetData(cvBitmap_Palette* Palette, const void* Buffer, cvPixelFormat Format,
@@ -212,17 +220,10 @@ int cvBitmap_Palette_SetData(cvBitmap_Palette* Palette, const void* Buffer, cvPi
     CV_ERROR(-1);
     return 0;
   }
-  bool LockedHere = false;
-  uint8_t* Data = PaletteBeginAccess(Palette, &LockedHere);
-  if (!Data) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  ConvertEntries(static_cast<const uint8_t*>(Buffer), Format, Data, Palette->Format,
-                 std::min(Count, Palette->Size));
-  PaletteEnforceKey(Palette, Data);
-  PaletteEndAccess(Palette, LockedHere);
-  return 1;
+  return WithEntries(Palette, [&](uint8_t* Data) {
+    ConvertEntries(static_cast<const uint8_t*>(Buffer), Format, Data, Palette->Format, std::min(Count, Palette->Size));
+    PaletteEnforceKey(Palette, Data);
+  });
 }
 
 int cvBitmap_Palette_GetColor(cvBitmap_Palette* Palette, int32_t Index, int32_t* R, int32_t* G,
@@ -231,16 +232,10 @@ int cvBitmap_Palette_GetColor(cvBitmap_Palette* Palette, int32_t Index, int32_t*
     CV_ERROR(-1);
     return 0;
   }
-  bool LockedHere = false;
-  const uint8_t* Data = PaletteBeginAccess(Palette, &LockedHere);
-  if (!Data) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  const Codec C = MakeCodecRuntime(Palette->Format);
-  C.Decompose(ReadPixel(Data + (size_t)Index * C.Bytes, C.Bytes), R, G, B, A);
-  PaletteEndAccess(Palette, LockedHere);
-  return 1;
+  return WithEntries(Palette, [&](const uint8_t* Data) {
+    const Codec C = MakeCodecRuntime(Palette->Format);
+    C.Decompose(ReadPixel(Data + (size_t)Index * C.Bytes, C.Bytes), R, G, B, A);
+  });
 }
 
 int cvBitmap_Palette_SetColor(cvBitmap_Palette* Palette, int32_t Index, int32_t R, int32_t G,
@@ -262,15 +257,7 @@ int cvBitmap_Palette_SetColor(cvBitmap_Palette* Palette, int32_t Index, int32_t 
     Value = C.Compose(R, G, B, A);
     if (Keyed && Value == Palette->ColorKey) Value ^= 1;
   }
-  bool LockedHere = false;
-  uint8_t* Data = PaletteBeginAccess(Palette, &LockedHere);
-  if (!Data) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  WritePixel(Data + (size_t)Index * C.Bytes, C.Bytes, Value);
-  PaletteEndAccess(Palette, LockedHere);
-  return 1;
+  return WithEntries(Palette, [&](uint8_t* Data) { WritePixel(Data + (size_t)Index * C.Bytes, C.Bytes, Value); });
 }
 
 int cvBitmap_Palette_SetColorKey(cvBitmap_Palette* Palette, int32_t HasColorKey, uint32_t Key,
@@ -293,13 +280,10 @@ int cvBitmap_Palette_Copy(cvBitmap_Palette* Destination, cvBitmap_Palette* Sourc
     return 0;
   }
   if (Destination == Source) return 1;
-  bool SourceLocked = false;
-  const uint8_t* S = PaletteBeginAccess(Source, &SourceLocked);
-  if (!S) {
-    CV_ERROR(-1);
+  int Ok = 0;
+  if (!WithEntries(Source, [&](const uint8_t* S) {
+        Ok = cvBitmap_Palette_SetData(Destination, S, Source->Format, Source->Size);
+      }))
     return 0;
-  }
-  const int Ok = cvBitmap_Palette_SetData(Destination, S, Source->Format, Source->Size);
-  PaletteEndAccess(Source, SourceLocked);
   return Ok;
 }

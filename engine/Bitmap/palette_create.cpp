@@ -308,6 +308,32 @@ cvBitmap_Palette* MakeRGBPalette(const uint8_t* Triples) {
   return palette;
 }
 
+// Takes the pixels apart and sorts them into Tree (in YUV when Yuv); logs and
+// fails on bad arguments or when the tree cannot grow.
+bool FillTree(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes, int32_t Format,
+              const uint8_t* Out, bool Yuv, Image* Img, Octree& Tree) {
+  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, Img) || !Tree.Reset() ||
+      !InsertPixels(Tree, *Img, Yuv)) {
+    CV_ERROR(-1);
+    return false;
+  }
+  return true;
+}
+
+using PaletteBuild = int (*)(const void*, int32_t, int32_t, int32_t, int32_t, uint8_t*);
+
+// A new RGB palette made by Build from the image Info describes.
+cvBitmap_Palette* CreateFromInfo(const cvBitmap_Info* Info, const void* Pixels, PaletteBuild Build) {
+  int32_t strideBytes = 0;
+  if (!InfoImage(Info, Pixels, &strideBytes)) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  uint8_t triples[CV_PALETTE_ENTRIES * 3];
+  if (!Build(Pixels, Info->Width, Info->Height, strideBytes, Info->Format, triples)) return nullptr;
+  return MakeRGBPalette(triples);
+}
+
 }  // namespace
 
 void cvBitmap_RGBToYUV(int32_t R, int32_t G, int32_t B, int32_t* Y, int32_t* U, int32_t* V) {
@@ -325,15 +351,8 @@ void cvBitmap_YUVToRGB(int32_t Y, int32_t U, int32_t V, int32_t* R, int32_t* G, 
 int cvBitmap_BuildPalFast(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
                           int32_t Format, uint8_t* Out) {
   Image img;
-  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, &img)) {
-    CV_ERROR(-1);
-    return 0;
-  }
   Octree tree;
-  if (!tree.Reset() || !InsertPixels(tree, img, false)) {
-    CV_ERROR(-1);
-    return 0;
-  }
+  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, false, &img, tree)) return 0;
   // Prefer colours seen more than 3 times, then 2, 1, 0, as long as that
   // still leaves 256 to choose from.
   std::vector<int32_t> leaves;
@@ -356,15 +375,8 @@ int cvBitmap_BuildPalFast(const void* Pixels, int32_t Width, int32_t Height, int
 int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
                           int32_t Format, uint8_t* Out) {
   Image img;
-  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, &img)) {
-    CV_ERROR(-1);
-    return 0;
-  }
   Octree tree;
-  if (!tree.Reset() || !InsertPixels(tree, img, true)) {
-    CV_ERROR(-1);
-    return 0;
-  }
+  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, true, &img, tree)) return 0;
   Average(tree, 0);
   ComputeErrors(tree, 0, tree[0].Color);
   Prune(tree, 0);
@@ -403,27 +415,11 @@ int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int
 }
 
 cvBitmap_Palette* cvBitmap_CreatePalFast(const cvBitmap_Info* Info, const void* Pixels) {
-  int32_t strideBytes = 0;
-  if (!InfoImage(Info, Pixels, &strideBytes)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  uint8_t triples[CV_PALETTE_ENTRIES * 3];
-  if (!cvBitmap_BuildPalFast(Pixels, Info->Width, Info->Height, strideBytes, Info->Format, triples))
-    return nullptr;
-  return MakeRGBPalette(triples);
+  return CreateFromInfo(Info, Pixels, cvBitmap_BuildPalFast);
 }
 
 cvBitmap_Palette* cvBitmap_CreatePalGood(const cvBitmap_Info* Info, const void* Pixels) {
-  int32_t strideBytes = 0;
-  if (!InfoImage(Info, Pixels, &strideBytes)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  uint8_t triples[CV_PALETTE_ENTRIES * 3];
-  if (!cvBitmap_BuildPalGood(Pixels, Info->Width, Info->Height, strideBytes, Info->Format, triples))
-    return nullptr;
-  return MakeRGBPalette(triples);
+  return CreateFromInfo(Info, Pixels, cvBitmap_BuildPalGood);
 }
 
 int cvBitmap_PalOptimize(const cvBitmap_Info* Info, const void* Pixels, uint8_t* Triples,
