@@ -6,21 +6,6 @@
 
 namespace actortest {
 
-std::vector<uint8_t> WriteToMemory(const std::function<int(cvVFile*)>& Write) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_CREATE);
-  if (!file) return {};
-  std::vector<uint8_t> bytes;
-  if (Write(file)) {
-    cvVFile_UpdateContext(file, &context, sizeof context);
-    const auto* data = static_cast<const uint8_t*>(context.Data);
-    bytes.assign(data, data + context.Length);
-  }
-  cvVFile_Close(file);
-  return bytes;
-}
-
 cvBody* ReadBody(const std::vector<uint8_t>& Bytes) {
   return ReadFromMemory<cvBody*>(Bytes, [](cvVFile* f) { return cvBody_CreateFromFile(f); });
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,27 +9,12 @@
 #include "Actor/cvactor.h"
 #include "Bitmap/cvbitmap.h"
 #include "VFile/cvvfile.h"
+#include "memfile.h"
 
 namespace actortest {
 
-// Runs Write on a new growable memory file and returns the bytes it wrote
-// (empty when Write reports failure).
-std::vector<uint8_t> WriteToMemory(const std::function<int(cvVFile*)>& Write);
-// Opens Bytes as a read-only memory file for Read.
-template <typename T>
-T ReadFromMemory(const std::vector<uint8_t>& Bytes, const std::function<T(cvVFile*)>& Read) {
-  // A zero-length view still needs a non-null pointer to be read-only.
-  static uint8_t empty = 0;
-  cvVFile_MemoryContext context{Bytes.empty() ? &empty : const_cast<uint8_t*>(Bytes.data()),
-                                (uint32_t)Bytes.size()};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_READONLY);
-  if (!file) return T{};
-  T result = Read(file);
-  cvVFile_Close(file);
-  return result;
-}
-
+using cvtest::ReadFromMemory;
+using cvtest::WriteToMemory;
 
 cvBody* ReadBody(const std::vector<uint8_t>& Bytes);
 cvActorDef* ReadActor(const std::vector<uint8_t>& Bytes);
