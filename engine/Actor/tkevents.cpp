@@ -73,9 +73,9 @@ cvTKEvents* ReadText(cvVFile* File) {
     }
     events->DataSize = static_cast<uint32_t>(dataSize);
   }
-  // The keys are gathered and put in time order before they are inserted:
-  // inserting them in file order moves every later key each time, which is
-  // quadratic in the count for a file listing them backwards.
+  // The keys are gathered and sorted, and the key array is built once:
+  // inserting them in file order grows the array and moves every later key
+  // each time, which is quadratic in the count.
   struct Pending {
     float Time;
     uint32_t Offset;
@@ -101,14 +101,26 @@ cvTKEvents* ReadText(cvVFile* File) {
     }
   }
   std::stable_sort(pending.begin(), pending.end(), [](const Pending& A, const Pending& B) { return A.Time < B.Time; });
-  for (size_t i = 0; ok && i < pending.size(); ++i) {
-    int32_t index = 0;
-    ok = cvTKArray_Insert(&events->Keys, pending[i].Time, &index) != 0;
-    if (ok) {
-      std::memcpy(events->Data + pending[i].Offset, pending[i].Text.c_str(), pending[i].Text.size() + 1);
-      Key(events->Keys, index)->Offset = pending[i].Offset;
+  // Keys closer than the spacing an insertion keeps are refused, as
+  // cvTKArray_Insert would.
+  const int32_t n = static_cast<int32_t>(pending.size());
+  for (int32_t i = 1; ok && i < n; ++i) {
+    if (pending[i].Time - CV_TKARRAY_MIN_SPACING < pending[i - 1].Time) {
+      CV_ERROR(74);
+      ok = false;
     }
   }
+  cvTKArray* keys = ok ? cvTKArray_CreateEmpty(sizeof(cvTKEvents_Key), n) : nullptr;
+  if (keys) {
+    cvTKArray_Destroy(&events->Keys);
+    events->Keys = keys;
+    for (int32_t i = 0; i < n; ++i) {
+      Key(keys, i)->Time = pending[i].Time;
+      Key(keys, i)->Offset = pending[i].Offset;
+      std::memcpy(events->Data + pending[i].Offset, pending[i].Text.c_str(), pending[i].Text.size() + 1);
+    }
+  }
+  ok = keys != nullptr;
   if (!ok) {
     DestroyQuietly(events);
     CV_ERROR(87);
