@@ -39,11 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
       if (!back || back->System.Width != bitmap->System.Width ||
           back->System.Height != bitmap->System.Height || back->System.Format != bitmap->System.Format)
         __builtin_trap();
+      // Rows are compared one by one: the two strides may differ (a BMP's
+      // rows are padded, the engine format's are not).
       const uint8_t* a = cvBitmap_GetMipData(bitmap, 0);
       const uint8_t* b = cvBitmap_GetMipData(back, 0);
-      uint64_t bytes = 0;
-      if (a && b && cvBitmap_GetLevelBytes(&bitmap->System, 0, &bytes) && std::memcmp(a, b, bytes) != 0)
-        __builtin_trap();
+      int32_t width = 0, height = 0, strideA = 0, strideB = 0;
+      if (a && b && cvBitmap_GetLevelSize(&bitmap->System, 0, &width, &height, &strideA) &&
+          cvBitmap_GetLevelSize(&back->System, 0, nullptr, nullptr, &strideB)) {
+        const uint64_t bpp = (uint64_t)cvPixelFormat_BytesPerPixel(bitmap->System.Format);
+        for (int32_t y = 0; y < height; ++y)
+          if (std::memcmp(a + (uint64_t)y * (uint64_t)strideA * bpp, b + (uint64_t)y * (uint64_t)strideB * bpp,
+                          (uint64_t)width * bpp) != 0)
+            __builtin_trap();
+      }
       cvBitmap_Destroy(&back);
     }
     cvBitmap_Destroy(&bitmap);

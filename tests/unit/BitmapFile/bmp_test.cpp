@@ -37,6 +37,29 @@ TEST(BmpRead, TwentyFourBitBottomUpRowsLandUpsideDown) {
   cvBitmap_Destroy(&bitmap);
 }
 
+TEST(BmpRead, PaddedRowsSurviveTheEngineFormat) {
+  // A BMP keeps its rows padded to 4 pixels; the engine format stores them
+  // unpadded, so the copy read back has another stride but the same rows.
+  Bytes rows;
+  for (int i = 0; i < 5 * 8; ++i) rows.push_back((uint8_t)(i * 7 + 1));
+  const Bytes file = bftest::MakeBmp(2, 5, 24, {}, rows);
+  cvBitmap* bitmap = bftest::ReadBitmap(file);
+  ASSERT_NE(bitmap, nullptr);
+  ASSERT_EQ(bitmap->System.Stride, 4);
+  bool ok = false;
+  const Bytes written = bftest::WriteBitmap(bitmap, &ok);
+  ASSERT_TRUE(ok);
+  cvBitmap* back = bftest::ReadBitmap(written);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->System.Stride, 2);
+  const uint8_t* a = cvBitmap_GetMipData(bitmap, 0);
+  const uint8_t* b = cvBitmap_GetMipData(back, 0);
+  for (int y = 0; y < 5; ++y)
+    EXPECT_EQ(Bytes(a + y * 12, a + y * 12 + 6), Bytes(b + y * 6, b + y * 6 + 6)) << "row " << y;
+  cvBitmap_Destroy(&back);
+  cvBitmap_Destroy(&bitmap);
+}
+
 TEST(BmpRead, TopDownSixteenAndThirtyTwoBits) {
   struct Case {
     uint16_t Bits;
