@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,15 @@ namespace actortest {
 
 using cvtest::ReadFromMemory;
 using cvtest::WriteToMemory;
+
+// Owning pointers that give the object back through its cv*_Destroy.
+template <class T, void (*Destroy)(T**)>
+struct Destroyer {
+  void operator()(T* Object) const { Destroy(&Object); }
+};
+using BodyPtr = std::unique_ptr<cvBody, Destroyer<cvBody, cvBody_Destroy>>;
+using PosePtr = std::unique_ptr<cvPose, Destroyer<cvPose, cvPose_Destroy>>;
+using MotionPtr = std::unique_ptr<cvMotion, Destroyer<cvMotion, cvMotion_Destroy>>;
 
 cvBody* ReadBody(const std::vector<uint8_t>& Bytes);
 cvActorDef* ReadActor(const std::vector<uint8_t>& Bytes);

@@ -11,16 +11,6 @@ using namespace actortest;
 
 namespace {
 
-struct PoseDeleter {
-  void operator()(cvPose* Pose) const { cvPose_Destroy(&Pose); }
-};
-using PosePtr = std::unique_ptr<cvPose, PoseDeleter>;
-
-struct MotionDeleter {
-  void operator()(cvMotion* Motion) const { cvMotion_Destroy(&Motion); }
-};
-using MotionPtr = std::unique_ptr<cvMotion, MotionDeleter>;
-
 cvXForm3d Turn(float AngleZ, float AngleX, float X, float Y, float Z) {
   cvXForm3d m;
   cvXForm3d_SetZRotation(&m, AngleZ);
