@@ -2,9 +2,11 @@
 // quaternion keys and a translation channel of vector keys, sampled with a
 // per-channel key cache and optional looping, in binary and text file forms
 // (including the reader of the earlier "CHNL" text layout).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Actor/anim.h"
 #include "Actor/anim_util.h"
@@ -284,12 +286,20 @@ int32_t KindOfTag(const char Tag[4], bool Rotation) {
 int ReadKeyList(cvVFile* File, bool Rotation, bool KindGiven, int32_t Count, cvPath_Channel* Ch) {
   char line[kMaxLine + 1];
   char tag[4];
+  // The keys are gathered, sorted and stored once: inserting them one by one
+  // grows the array and moves every later key each time, which is quadratic
+  // in the count.
+  struct Pending {
+    float Time;
+    float Values[9];
+  };
+  std::vector<Pending> pending;
   for (int32_t k = 0; k < Count; ++k) {
-    float time = 0.0f;
+    Pending key{};
     bool ok = ReadLine(File, line, kMaxLine) != 0;
     // Times must be finite: the binary form refuses others, so a path with
     // one would not read back once saved.
-    if (!ok || !TextCursor(line).Float(&time) || !IsFinite(time) || !ReadTag(File, tag)) {
+    if (!ok || !TextCursor(line).Float(&key.Time) || !IsFinite(key.Time) || !ReadTag(File, tag)) {
       CV_ERROR(61);
       return 0;
     }
@@ -304,24 +314,45 @@ int ReadKeyList(cvVFile* File, bool Rotation, bool KindGiven, int32_t Count, cvP
       CV_ERROR(62);
       return 0;
     }
-    int32_t index = 0;
-    if (!cvTKArray_Insert(&Ch->Keys, time, &index) || !ReadLine(File, line, kMaxLine) ||
-        (TextCursor(line).AtEnd() && !ReadLine(File, line, kMaxLine))) {
+    if (!ReadLine(File, line, kMaxLine) || (TextCursor(line).AtEnd() && !ReadLine(File, line, kMaxLine))) {
       CV_ERROR(61);
       return 0;
     }
-    const int values = ValueCount(Ch->Interpolation);
-    float v[9] = {};
     TextCursor numbers(line);
-    for (int i = 0; i < values; ++i) {
-      if (!numbers.Float(&v[i])) {
+    for (int i = 0; i < ValueCount(Ch->Interpolation); ++i) {
+      if (!numbers.Float(&key.Values[i])) {
         CV_ERROR(61);
         return 0;
       }
     }
-    float* key = static_cast<float*>(cvTKArray_GetElement(Ch->Keys, index));
-    std::memcpy(key + 1, v, sizeof(float) * static_cast<size_t>(values));
+    pending.push_back(key);
   }
+  if (pending.empty()) return 1;
+  std::stable_sort(pending.begin(), pending.end(), [](const Pending& A, const Pending& B) { return A.Time < B.Time; });
+  // Keys closer than the spacing an insertion keeps are refused, as
+  // cvTKArray_Insert would.
+  const int32_t n = static_cast<int32_t>(pending.size());
+  for (int32_t k = 1; k < n; ++k) {
+    if (pending[k].Time - CV_TKARRAY_MIN_SPACING < pending[k - 1].Time) {
+      CV_ERROR(74);
+      CV_ERROR(61);
+      return 0;
+    }
+  }
+  cvTKArray* keys = cvTKArray_CreateEmpty(Ch->Keys->ElementSize, n);
+  if (!keys) {
+    CV_ERROR(61);
+    return 0;
+  }
+  const size_t values = static_cast<size_t>(ValueCount(Ch->Interpolation));
+  for (int32_t k = 0; k < n; ++k) {
+    float* key = static_cast<float*>(cvTKArray_GetElement(keys, k));
+    std::memset(key, 0, static_cast<size_t>(keys->ElementSize));
+    key[0] = pending[k].Time;
+    std::memcpy(key + 1, pending[k].Values, sizeof(float) * values);
+  }
+  cvTKArray_Destroy(&Ch->Keys);
+  Ch->Keys = keys;
   return 1;
 }
 

@@ -228,8 +228,8 @@ TEST(Path, EarlierTextLayoutsAreRead) {
       "Translation 1\n"
       "CHNL 0.F0\n"
       "keylist 2\n"
+      "2.0\nVKFL 4 0 -2\n"  // keys listed backwards are put in time order
       "0.0\nVKFL 0 0 0\n"
-      "2.0\nVKFL 4 0 -2\n"
       "interpolationtype 0\n"
       "starttime 0\n"
       "endtime 2\n";
@@ -263,6 +263,9 @@ TEST(Path, MalformedTextIsRefusedWithItsCode) {
       {"PATH 0.F0\nLooped 0\nRotation 1\nCHNL 0.F0\nKeyList 1\n0.0\nVKFL 1 0 0\n", 62},
       {"PATH 0.F0\nLooped 0\nRotation 1\nCHNL 0.F0\nFrames 1\n", 63},
       {"PATH 0.F0\nLooped 0\nRotation 0\nTranslation 1\nCHNL 0.F0\nKeyList 1\n1e39\nVKFL 1 2 3\n", 61},
+      // Keys closer than the insertion spacing, in either order.
+      {"PATH 0.F0\nLooped 0\nRotation 0\nTranslation 1\nCHNL 0.F0\nKeyList 2\n1.000001\nVKFL 1 2 3\n1\nVKFL 0 0 0\n", 61},
+      {"PATH 0.F0\nLooped 0\nRotation 0\nTranslation 1\nCHNL 0.F0\nKeyList 2\n1\nVKFL 1 2 3\n1.000001\nVKFL 0 0 0\n", 61},
       {"PATH 0.F0\nLooped\n", 61},
   };
   for (const Case& c : cases) {
