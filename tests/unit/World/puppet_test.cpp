@@ -39,14 +39,8 @@ TEST_F(PuppetTest, NewPuppetHasTheDefaultLighting) {
   float FR, FG, FB, AR, AG, AB;
   ASSERT_TRUE(cvPuppet_GetLightingOptions(A.Actor->Puppet, &FillOn, &Dir, &FR, &FG, &FB, &AR, &AG,
                                           &AB, &Floor, &MaxLights, &Bone, &PerBone));
-  EXPECT_EQ(FillOn, 1);
-  EXPECT_FLOAT_EQ(FR, 63.75f);
-  EXPECT_FLOAT_EQ(FB, 63.75f);
-  EXPECT_FLOAT_EQ(AG, 25.5f);
-  EXPECT_EQ(Floor, 1);
-  EXPECT_EQ(MaxLights, 3);
-  EXPECT_EQ(Bone, -1);
-  EXPECT_EQ(PerBone, 0);
+  EXPECT_EQ((std::vector<float>{FR, FB, AG}), (std::vector<float>{63.75f, 63.75f, 25.5f}));
+  EXPECT_EQ((std::vector<int32_t>{FillOn, Floor, MaxLights, Bone, PerBone}), (std::vector<int32_t>{1, 1, 3, -1, 0}));
   const float L = std::sqrt(0.04f + 1.0f + 0.16f);
   EXPECT_NEAR(Dir.X, -0.2f / L, 1e-6);
   EXPECT_NEAR(Dir.Y, 1.0f / L, 1e-6);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cvengine.h"
+#include "memfile.h"
 #include "testsupport.h"
 #include "worldtest.h"
 
@@ -37,15 +38,10 @@ TEST_F(WorldTest, EmptyWorldStartsChangedWithOneReferenceAndNothingInIt) {
 TEST_F(WorldTest, LevelFilesAreRefused) {
   cvWorld_Free(World);
   World = nullptr;
-  uint8_t Byte = 0;
-  cvVFile_MemoryContext Ctx{};
-  Ctx.Data = &Byte;
-  Ctx.Length = 1;
-  cvVFile* File = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &Ctx, CV_VFILE_OPEN_READONLY);
-  ASSERT_NE(File, nullptr);
-  EXPECT_EQ(cvWorld_Create(File), nullptr);
+  cvtest::MemoryReader File(std::vector<uint8_t>{0});
+  ASSERT_NE(File.File(), nullptr);
+  EXPECT_EQ(cvWorld_Create(File.File()), nullptr);
   EXPECT_LOGGED(-1);
-  cvVFile_Close(File);
 }
 
 TEST_F(WorldTest, CreationFailsCleanlyWhenMemoryRunsOut) {
