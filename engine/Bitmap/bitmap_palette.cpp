@@ -8,14 +8,10 @@
 #include "Engine/cvengcore.h"
 #include "Support/cvsupport.h"
 
-namespace cvbitmap {
+namespace {
 
-cvBitmap_Palette* PaletteCreateDriver(cvDriver_Table* Driver, void* Handle, cvPixelFormat Format,
-                                      int32_t Size) {
-  if (!Driver || !Handle || !cvPixelFormat_IsRaw(Format) || Size < 1) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
+// A new palette record with one reference and no key; logs when memory runs out.
+cvBitmap_Palette* NewPaletteRecord(cvPixelFormat Format, int32_t Size) {
   auto* P = static_cast<cvBitmap_Palette*>(cvRam_AllocateClear(sizeof(cvBitmap_Palette)));
   if (!P) {
     CV_ERROR(-1);
@@ -25,6 +21,21 @@ cvBitmap_Palette* PaletteCreateDriver(cvDriver_Table* Driver, void* Handle, cvPi
   P->Format = Format;
   P->Size = Size;
   P->ColorKeyIndex = -1;
+  return P;
+}
+
+}  // namespace
+
+namespace cvbitmap {
+
+cvBitmap_Palette* PaletteCreateDriver(cvDriver_Table* Driver, void* Handle, cvPixelFormat Format,
+                                      int32_t Size) {
+  if (!Driver || !Handle || !cvPixelFormat_IsRaw(Format) || Size < 1) {
+    CV_ERROR(-1);
+    return nullptr;
+  }
+  cvBitmap_Palette* P = NewPaletteRecord(Format, Size);
+  if (!P) return nullptr;
   P->Driver = Driver;
   P->Handle = Handle;
   return P;
@@ -115,21 +126,14 @@ cvBitmap_Palette* cvBitmap_Palette_Create(cvPixelFormat Format, int32_t Size) {
     CV_ERROR(-1);
     return nullptr;
   }
-  auto* P = static_cast<cvBitmap_Palette*>(cvRam_AllocateClear(sizeof(cvBitmap_Palette)));
-  if (!P) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
+  cvBitmap_Palette* P = NewPaletteRecord(Format, Size);
+  if (!P) return nullptr;
   P->Data = static_cast<uint8_t*>(cvRam_AllocateClear((size_t)Bytes));
   if (!P->Data) {
     cvRam_Free(P);
     CV_ERROR(-1);
     return nullptr;
   }
-  P->RefCount = 1;
-  P->Format = Format;
-  P->Size = Size;
-  P->ColorKeyIndex = -1;
   return P;
 }
 
