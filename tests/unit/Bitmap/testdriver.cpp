@@ -63,26 +63,21 @@ int UnlockTexture(void* Handle, int32_t Mip) {
   return 1;
 }
 
+// Set(texture) on a known texture; 0 for an unknown handle.
+template <class F>
+int Change(void* Handle, F Set) {
+  Texture* T = Find(Handle);
+  if (T) Set(*T);
+  return T ? 1 : 0;
+}
 int SetPalette(void* Handle, void* Palette) {
-  Texture* T = Find(Handle);
-  if (!T) return 0;
-  T->Palette = Palette;
-  return 1;
+  return Change(Handle, [&](Texture& T) { T.Palette = Palette; });
 }
-
 int SetAlpha(void* Handle, void* Alpha) {
-  Texture* T = Find(Handle);
-  if (!T) return 0;
-  T->Alpha = Alpha;
-  return 1;
+  return Change(Handle, [&](Texture& T) { T.Alpha = Alpha; });
 }
-
 int SetColorKey(void* Handle, int32_t HasKey, uint32_t Key) {
-  Texture* T = Find(Handle);
-  if (!T) return 0;
-  T->HasKey = HasKey;
-  T->Key = Key;
-  return 1;
+  return Change(Handle, [&](Texture& T) { T.HasKey = HasKey, T.Key = Key; });
 }
 
 }  // namespace

@@ -192,30 +192,26 @@ TEST_F(Render, TextAppearsWherePutStringPutsIt) {
   EXPECT_EQ(strokes, 2);
 }
 
-TEST(RenderModes, FixedModeFramesKeepTheModeSize) {
-  SoftEngine s(100, 80, "320x240");
-  ASSERT_NE(s.Engine, nullptr);
-  cvEngine_EnableFrameRateCounter(s.Engine, 0);
-  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
-  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
-  EXPECT_EQ(s.Window.FrameWidth(), 320);
-  EXPECT_EQ(s.Window.FrameHeight(), 240);
-  EXPECT_EQ(s.Window.PresentCount(), 1);
-}
-
-TEST(RenderModes, WindowedFramesFollowTheClientSize) {
-  SoftEngine s(100, 80);
-  ASSERT_NE(s.Engine, nullptr);
-  cvEngine_EnableFrameRateCounter(s.Engine, 0);
-  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
-  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
-  EXPECT_EQ(s.Window.FrameWidth(), 100);
-  s.Window.SetClientSize(50, 40);
-  EXPECT_TRUE(cvEngine_UpdateWindow(s.Engine));
-  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
-  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
-  EXPECT_EQ(s.Window.FrameWidth(), 50);
-  EXPECT_EQ(s.Window.FrameHeight(), 40);
+// A fixed mode keeps its size whatever the window's; a windowed mode follows
+// the client size, also after it changes.
+TEST(RenderModes, FramesHaveTheModeOrClientSize) {
+  for (const char* mode : {"320x240", "Window"}) {
+    SoftEngine s(100, 80, mode);
+    ASSERT_NE(s.Engine, nullptr) << mode;
+    cvEngine_EnableFrameRateCounter(s.Engine, 0);
+    const bool fixed = mode[0] == '3';
+    for (int frame = 0; frame < 2; ++frame) {
+      if (frame == 1) {
+        s.Window.SetClientSize(50, 40);
+        EXPECT_TRUE(cvEngine_UpdateWindow(s.Engine));
+      }
+      ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+      ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+      EXPECT_EQ(s.Window.FrameWidth(), fixed ? 320 : (frame ? 50 : 100)) << mode;
+      EXPECT_EQ(s.Window.FrameHeight(), fixed ? 240 : (frame ? 40 : 80)) << mode;
+      EXPECT_EQ(s.Window.PresentCount(), frame + 1) << mode;
+    }
+  }
 }
 
 TEST(RenderBitmaps, EngineBitmapsAreDrawnAndFollowTheGamma) {
