@@ -41,7 +41,11 @@ class FailNthAllocation {
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The build's bin folder (CV_BIN_DIR), or "." when it is not set.
+std::string BinDir();
 
 }  // namespace cvtest
 

@@ -10,8 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "Actor/cvactor.h"
@@ -22,23 +20,13 @@
 
 namespace {
 
-std::string BinDir() {
-  const char* D = std::getenv("CV_BIN_DIR");
-  return D ? D : ".";
-}
+using cvtest::BinDir;
 std::string SamplePath() { return BinDir() + "/sample.act"; }
 
 struct Result {
   int Status = -1;
   std::string Out, Err;
 };
-
-std::string Slurp(const std::string& Path) {
-  std::ifstream F(Path, std::ios::binary);
-  std::stringstream S;
-  S << F.rdbuf();
-  return S.str();
-}
 
 // Runs the built actortool with Args (already quoted as needed).
 Result Tool(const std::string& Args) {
@@ -48,8 +36,8 @@ Result Tool(const std::string& Args) {
   const int Rc = std::system(Cmd.c_str());
   Result R;
   R.Status = WIFEXITED(Rc) ? WEXITSTATUS(Rc) : -1;
-  R.Out = Slurp(Out);
-  R.Err = Slurp(Err);
+  R.Out = cvtest::ReadFileText(Out);
+  R.Err = cvtest::ReadFileText(Err);
   return R;
 }
 

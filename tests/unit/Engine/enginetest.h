@@ -2,7 +2,6 @@
 // real SoftRnd module from the build's bin folder.
 #pragma once
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,10 +11,7 @@
 
 namespace enginetest {
 
-inline std::string BinDir() {
-  const char* dir = std::getenv("CV_BIN_DIR");
-  return dir ? dir : ".";
-}
+using cvtest::BinDir;
 
 inline cvDriver_Record* FindDriver(cvEngine* e, const char* module) {
   for (cvDriver_Record* d = cvDriver_GetNextDriver(e, nullptr); d; d = cvDriver_GetNextDriver(e, d))

@@ -16,10 +16,7 @@
 
 namespace {
 
-std::string BinDir() {
-  const char* D = std::getenv("CV_BIN_DIR");
-  return D ? D : ".";
-}
+using cvtest::BinDir;
 
 // --- A textured square actor -------------------------------------------------------
 
