@@ -40,6 +40,31 @@ class FailNthAllocation {
   bool Fired() const;
 };
 
+// Walks the failure paths of one operation: for n = 1, 2, ... up to Limit it
+// clears the error log and runs Op() with the nth allocation failing, handing
+// the result to Failed(n, result) while the failure was met. The first run
+// that needs fewer than n allocations ends the walk; its result goes to
+// Succeeded(result). A walk that never gets there fails the test.
+template <class Op, class FailedCheck, class SucceededCheck>
+void WalkAllocationFailures(int Limit, Op Run, FailedCheck Failed, SucceededCheck Succeeded) {
+  for (int n = 1; n <= Limit; ++n) {
+    cvErrorLog_Clear();
+    bool fired = false;
+    auto result = [&] {
+      FailNthAllocation fail(n);
+      auto r = Run();
+      fired = fail.Fired();
+      return r;
+    }();
+    if (!fired) {
+      Succeeded(result);
+      return;
+    }
+    Failed(n, result);
+  }
+  ADD_FAILURE() << "every one of " << Limit << " runs met a failed allocation";
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -131,27 +131,28 @@ TEST(ActorDef, ReadingSurvivesEveryAllocationFailure) {
   const auto file = WriteToMemory([def](cvVFile* f) { return cvActorDef_WriteToFile(def, f); });
   cvActorDef_Destroy(&def);
   const int32_t live = cvActorDef_GetCount();
-  for (int n = 1; n < 3000; ++n) {
-    cvErrorLog_Clear();
-    bool fired = false;
-    cvActorDef* read = ReadFromMemory<cvActorDef*>(file, [&](cvVFile* f) {
-      cvtest::FailNthAllocation fail(n);
-      cvActorDef* result = cvActorDef_CreateFromFile(f);
-      fired = fail.Fired();
-      return result;
-    });
-    if (read) {
-      cvActorDef_Destroy(&read);
-    } else {
-      // 110 when memory ran out in the definition itself, 114 otherwise.
-      EXPECT_TRUE(cvtest::LastCode() == 114 || cvtest::LastCode() == 110) << n;
-    }
-    EXPECT_EQ(cvActorDef_GetCount(), live);
-    if (!fired) {
-      EXPECT_GT(n, 10);
-      break;
-    }
-  }
+  cvtest::MemoryReader reader(file);
+  int failures = 0;
+  cvtest::WalkAllocationFailures(
+      2999,
+      [&] {
+        cvVFile_Seek(reader.File(), 0, CV_VFILE_SEEKSET);
+        return cvActorDef_CreateFromFile(reader.File());
+      },
+      [&](int n, cvActorDef* read) {
+        ++failures;
+        if (read)
+          cvActorDef_Destroy(&read);
+        else  // 110 when memory ran out in the definition itself, 114 otherwise.
+          EXPECT_TRUE(cvtest::LastCode() == 114 || cvtest::LastCode() == 110) << n;
+        EXPECT_EQ(cvActorDef_GetCount(), live);
+      },
+      [&](cvActorDef* read) {
+        EXPECT_NE(read, nullptr);
+        cvActorDef_Destroy(&read);
+        EXPECT_EQ(cvActorDef_GetCount(), live);
+        EXPECT_GE(failures, 10);
+      });
 }
 
 TEST(ActorDef, SharingCountsAndBodyReplacement) {
@@ -234,17 +235,16 @@ TEST(ActorDef, InstancePoseMirrorsTheBones) {
 TEST(ActorDef, FailedInstanceCreationLeavesTheDefinitionUnshared) {
   cvActorDef* def = MakeDefinition();
   const int32_t instances = cvActor_GetCount();
-  for (int n = 1; n < 200; ++n) {
-    cvtest::FailNthAllocation fail(n);
-    cvActor* actor = cvActor_Create(def);
-    if (!fail.Fired()) {
-      ASSERT_NE(actor, nullptr);
-      cvActor_Destroy(&actor);
-      break;
-    }
-    EXPECT_EQ(actor, nullptr);
-    EXPECT_EQ(def->RefCount, 0);
-    EXPECT_EQ(cvActor_GetCount(), instances);
-  }
+  cvtest::WalkAllocationFailures(
+      199, [&] { return cvActor_Create(def); },
+      [&](int n, cvActor* actor) {
+        EXPECT_EQ(actor, nullptr) << n;
+        EXPECT_EQ(def->RefCount, 0);
+        EXPECT_EQ(cvActor_GetCount(), instances);
+      },
+      [](cvActor* actor) {
+        ASSERT_NE(actor, nullptr);
+        cvActor_Destroy(&actor);
+      });
   cvActorDef_Destroy(&def);
 }

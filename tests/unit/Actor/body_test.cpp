@@ -372,24 +372,21 @@ TEST(Body, EveryTruncationAndHugeCountIsRefusedCleanly) {
 TEST(Body, ReadingSurvivesEveryAllocationFailure) {
   BodyPtr body(MakeBody());
   const auto file = WriteToMemory([&](cvVFile* f) { return cvBody_WriteToFile(body.get(), f); });
-  for (int n = 1; n < 400; ++n) {
-    cvErrorLog_Clear();
-    bool fired = false;
-    cvBody* read = ReadFromMemory<cvBody*>(file, [&](cvVFile* f) {
-      cvtest::FailNthAllocation fail(n);
-      cvBody* result = cvBody_CreateFromFile(f);
-      fired = fail.Fired();
-      return result;
-    });
-    if (!fired) {
-      EXPECT_NE(read, nullptr);
-      cvBody_Destroy(&read);
-      break;
-    }
-    if (read) {
-      cvBody_Destroy(&read);
-    } else {
-      EXPECT_FALSE(cvtest::LoggedCodes().empty()) << n;
-    }
-  }
+  cvtest::MemoryReader reader(file);
+  cvtest::WalkAllocationFailures(
+      399,
+      [&] {
+        cvVFile_Seek(reader.File(), 0, CV_VFILE_SEEKSET);
+        return cvBody_CreateFromFile(reader.File());
+      },
+      [](int n, cvBody* read) {
+        if (read)
+          cvBody_Destroy(&read);
+        else
+          EXPECT_FALSE(cvtest::LoggedCodes().empty()) << n;
+      },
+      [](cvBody* read) {
+        EXPECT_NE(read, nullptr);
+        cvBody_Destroy(&read);
+      });
 }

@@ -289,17 +289,14 @@ TEST(Pose, AddJointRefusesLaterParentsAndSurvivesAllocationFailure) {
   const cvXForm3d up = Translation(0, 1, 0);
   EXPECT_FALSE(cvPose_AddJoint(pose.get(), 3, "x", &up, nullptr));
   const cvXForm3d before = WorldOf(pose.get(), 2);
-  for (int n = 1; n < 10; ++n) {
-    cvtest::FailNthAllocation fail(n);
-    const int added = cvPose_AddJoint(pose.get(), 2, "tip", &up, nullptr);
-    if (!fail.Fired()) {
-      EXPECT_TRUE(added);
-      break;
-    }
-    EXPECT_FALSE(added);
-    EXPECT_LOGGED(82);
-    EXPECT_EQ(cvPose_GetJointCount(pose.get()), 3);
-  }
+  cvtest::WalkAllocationFailures(
+      9, [&] { return cvPose_AddJoint(pose.get(), 2, "tip", &up, nullptr); },
+      [&](int n, int added) {
+        EXPECT_FALSE(added) << n;
+        EXPECT_LOGGED(82);
+        EXPECT_EQ(cvPose_GetJointCount(pose.get()), 3);
+      },
+      [](int added) { EXPECT_TRUE(added); });
   EXPECT_EQ(cvPose_GetJointCount(pose.get()), 4);
   ExpectNear(WorldOf(pose.get(), 2), before, "old joint kept");
   EXPECT_STREQ(cvPose_GetJointName(pose.get(), 3), "tip");

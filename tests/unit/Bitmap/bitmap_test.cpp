@@ -125,22 +125,18 @@ TEST(Bitmap, WriteLocksExcludeOthersAndCommitOnUnlock) {
 TEST(Bitmap, FailedMultiLevelLockLeavesNoLock) {
   cvBitmap* B = Filled(4, 4, CV_PIXELFORMAT_8BIT_GRAY, std::vector<uint32_t>(16, 9));
   cvBitmap* Locks[4] = {};
-  // The third allocation of the second level's conversion fails.
-  bool SawFailure = false;
-  for (int N = 1; N < 12; ++N) {
-    bool Ok;
-    {
-      cvtest::FailNthAllocation Fail(N);
-      Ok = cvBitmap_LockForRead(B, Locks, 0, 2, CV_PIXELFORMAT_32BIT_ARGB, 0, 0);
-      if (Fail.Fired()) {
-        SawFailure = true;
-        EXPECT_FALSE(Ok);
+  // Each allocation of the three converted levels fails in turn.
+  cvtest::WalkAllocationFailures(
+      11, [&] { return cvBitmap_LockForRead(B, Locks, 0, 2, CV_PIXELFORMAT_32BIT_ARGB, 0, 0); },
+      [&](int N, int Ok) {
+        EXPECT_FALSE(Ok) << N;
         EXPECT_EQ(B->LockCount, 0);
-      }
-    }
-    if (Ok) cvBitmap_UnLockArray(Locks, 3);
-  }
-  EXPECT_TRUE(SawFailure);
+        if (Ok) cvBitmap_UnLockArray(Locks, 3);
+      },
+      [&](int Ok) {
+        ASSERT_TRUE(Ok);
+        cvBitmap_UnLockArray(Locks, 3);
+      });
   EXPECT_EQ(B->LockCount, 0);
   EXPECT_EQ(B->RefCount, 1);
   cvBitmap_Destroy(&B);

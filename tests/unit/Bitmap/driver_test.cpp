@@ -253,21 +253,18 @@ TEST(DriverCopy, AllocationFailuresDuringAttachLeaveItDetached) {
   cvDriver_Table* D = testdriver::Make({{CV_PIXELFORMAT_16BIT_565_RGB, CV_DRIVER_FORMAT_3D}});
   cvBitmap* B = Gradient(8, 8, CV_PIXELFORMAT_24BIT_RGB);
   ASSERT_TRUE(cvBitmap_SetMipCount(B, 3));
-  bool Failed = false;
-  for (int N = 1; N < 20; ++N) {
-    cvtest::FailNthAllocation Fail(N);
-    const int Ok = cvBitmap_AttachToDriver(B, D, 0);
-    if (Fail.Fired()) {
-      Failed = true;
-      EXPECT_FALSE(Ok) << N;
-      EXPECT_FALSE(cvBitmap_IsAttached(B)) << N;
-      EXPECT_TRUE(Driver().Textures.empty()) << N;
-    }
-    if (Ok) {
-      ASSERT_TRUE(cvBitmap_DetachFromDriver(B));
-    }
-  }
-  EXPECT_TRUE(Failed);
+  cvtest::WalkAllocationFailures(
+      19, [&] { return cvBitmap_AttachToDriver(B, D, 0); },
+      [&](int N, int Ok) {
+        EXPECT_FALSE(Ok) << N;
+        EXPECT_FALSE(cvBitmap_IsAttached(B)) << N;
+        EXPECT_TRUE(Driver().Textures.empty()) << N;
+        if (Ok) cvBitmap_DetachFromDriver(B);
+      },
+      [&](int Ok) {
+        ASSERT_TRUE(Ok);
+        ASSERT_TRUE(cvBitmap_DetachFromDriver(B));
+      });
   cvBitmap_Destroy(&B);
 }
 

@@ -316,26 +316,18 @@ TEST(EngineGamma, ClampedAndSmallChangesIgnored) {
 
 TEST(EngineCreate, FailedAllocationsFailCleanly) {
   cvplatform::HeadlessWindow window(32, 32);
-  for (int n = 1; n < 60; ++n) {
-    cvErrorLog_Clear();
-    cvEngine* e;
-    bool fired;
-    {
-      cvtest::FailNthAllocation fail(n);
-      e = cvEngine_Create(window.Record(), "t", BinDir().c_str(), CV_ENGINE_VERSION);
-      fired = fail.Fired();
-    }
-    if (!fired) {
-      ASSERT_NE(e, nullptr);
-      cvEngine_Destroy(e);
-      break;
-    }
-    if (e) {
-      cvEngine_Destroy(e);  // a failure the engine could live with (none expected)
-      continue;
-    }
-    EXPECT_FALSE(cvtest::LoggedCodes().empty()) << "allocation " << n;
-  }
+  cvtest::WalkAllocationFailures(
+      59, [&] { return cvEngine_Create(window.Record(), "t", BinDir().c_str(), CV_ENGINE_VERSION); },
+      [](int n, cvEngine* e) {
+        if (e)
+          cvEngine_Destroy(e);  // a failure the engine could live with (none expected)
+        else
+          EXPECT_FALSE(cvtest::LoggedCodes().empty()) << "allocation " << n;
+      },
+      [](cvEngine* e) {
+        ASSERT_NE(e, nullptr);
+        cvEngine_Destroy(e);
+      });
 }
 
 TEST(EngineFrames, DriverSceneRefusalsLogTheirCodes) {

@@ -252,22 +252,15 @@ TEST_F(DrawTest, ABoneLightingCacheThatCannotGrowFailsTheDraw) {
 }
 
 TEST_F(PuppetTest, PreparingFailsCleanlyWhenMemoryRunsOut) {
-  for (int N = 1; N <= 8; ++N) {
-    cvErrorLog_Clear();
-    bool Ok;
-    {
-      cvtest::FailNthAllocation Fail(N);
-      Ok = cvActor_PrepareForRendering(A.Actor, World);
-      if (!Fail.Fired()) {
-        ASSERT_TRUE(Ok);
-        break;
-      }
-    }
-    EXPECT_FALSE(Ok) << "allocation " << N;
-    EXPECT_LOGGED(111);
-    EXPECT_EQ(A.Actor->Puppet, nullptr);
-    EXPECT_EQ(Bitmap->RefCount, 2 + (cvWorld_HasBitmap(World, Bitmap) ? 1 : 0));
-  }
+  cvtest::WalkAllocationFailures(
+      8, [&] { return cvActor_PrepareForRendering(A.Actor, World); },
+      [&](int N, int Ok) {
+        EXPECT_FALSE(Ok) << "allocation " << N;
+        EXPECT_LOGGED(111);
+        EXPECT_EQ(A.Actor->Puppet, nullptr);
+        EXPECT_EQ(Bitmap->RefCount, 2 + (cvWorld_HasBitmap(World, Bitmap) ? 1 : 0));
+      },
+      [](int Ok) { ASSERT_TRUE(Ok); });
   ASSERT_TRUE(cvActor_PrepareForRendering(A.Actor, World));
   EXPECT_EQ(Bitmap->RefCount, 4);
 }

@@ -45,18 +45,16 @@ TEST_F(WorldTest, LevelFilesAreRefused) {
 }
 
 TEST_F(WorldTest, CreationFailsCleanlyWhenMemoryRunsOut) {
-  for (int N = 1; N <= 6; ++N) {
-    cvErrorLog_Clear();
-    cvtest::FailNthAllocation Fail(N);
-    cvWorld* W = cvWorld_Create(nullptr);
-    if (!Fail.Fired()) {
-      ASSERT_NE(W, nullptr);
-      cvWorld_Free(W);
-      break;
-    }
-    EXPECT_EQ(W, nullptr) << "allocation " << N;
-    EXPECT_LOGGED(52);
-  }
+  cvtest::WalkAllocationFailures(
+      64, [] { return cvWorld_Create(nullptr); },
+      [](int N, cvWorld* W) {
+        EXPECT_EQ(W, nullptr) << "allocation " << N;
+        EXPECT_LOGGED(52);
+      },
+      [](cvWorld* W) {
+        ASSERT_NE(W, nullptr);
+        cvWorld_Free(W);
+      });
 }
 
 TEST_F(WorldTest, LightSlotsRunOutAtThirtyTwo) {
