@@ -281,24 +281,19 @@ TEST_F(Render, PalettisedTexturesWithPaletteAlphaMapAndKey) {
   void* palette = d->CreateTexture(256, 1, 1, &argb);
   void* alpha = d->CreateTexture(2, 2, 1, &grey);
   ASSERT_TRUE(t && palette && alpha);
+  // The 2 x 2 byte textures' rows: indices 3 4 / 5 4 and alphas 255 255 / 128 255.
+  auto put2x2 = [&](void* texture, uint8_t a, uint8_t b, uint8_t c, uint8_t e) {
+    int32_t pitch;
+    auto* p = static_cast<uint8_t*>(d->LockTexture(texture, 0, &pitch));
+    p[0] = a, p[1] = b, p[pitch] = c, p[pitch + 1] = e;
+    d->UnlockTexture(texture, 0);
+  };
+  put2x2(t, 3, 4, 5, 4);
+  put2x2(alpha, 255, 255, 128, 255);
   int32_t pitch;
-  auto* idx = static_cast<uint8_t*>(d->LockTexture(t, 0, &pitch));
-  idx[0] = 3;
-  idx[1] = 4;
-  idx[pitch] = 5;
-  idx[pitch + 1] = 4;
-  d->UnlockTexture(t, 0);
   auto* entries = static_cast<uint32_t*>(d->LockTexture(palette, 0, &pitch));
-  entries[3] = 0xFFFF0000;
-  entries[4] = 0xFF00FF00;
-  entries[5] = 0xFF0000FF;
+  entries[3] = 0xFFFF0000, entries[4] = 0xFF00FF00, entries[5] = 0xFF0000FF;
   d->UnlockTexture(palette, 0);
-  auto* a = static_cast<uint8_t*>(d->LockTexture(alpha, 0, &pitch));
-  a[0] = 255;
-  a[1] = 255;
-  a[pitch] = 128;
-  a[pitch + 1] = 255;
-  d->UnlockTexture(alpha, 0);
   ASSERT_TRUE(d->SetPalette(t, palette));
   ASSERT_TRUE(d->SetAlpha(t, alpha));
   ASSERT_TRUE(d->SetColorKey(t, 1, 4));  // index 4 is transparent
