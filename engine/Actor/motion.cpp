@@ -144,6 +144,19 @@ cvMotion_SubMotion* Entry(const cvMotion* Motion, int32_t Index) {
   return &Motion->SubMotions[Index];
 }
 
+// Runs Change(entry) on entry Index of a compound motion; logs -1 and fails
+// when there is no such entry.
+template <class F>
+int ChangeEntry(cvMotion* Motion, int32_t Index, F Change) {
+  cvMotion_SubMotion* e = Entry(Motion, Index);
+  if (!e) {
+    CV_ERROR(-1);
+    return 0;
+  }
+  Change(*e);
+  return 1;
+}
+
 // Paths and names of a motion read from a file must agree: a motion that keeps
 // names has exactly one per path, one that does not keeps none.
 bool NamesConsistent(cvMotion* Motion) {
@@ -574,13 +587,7 @@ float cvMotion_GetTimeOffset(const cvMotion* Motion, int32_t Index) {
 }
 
 int cvMotion_SetTimeOffset(cvMotion* Motion, int32_t Index, float TimeOffset) {
-  cvMotion_SubMotion* e = Entry(Motion, Index);
-  if (!e) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  e->TimeOffset = TimeOffset;
-  return 1;
+  return ChangeEntry(Motion, Index, [&](cvMotion_SubMotion& e) { e.TimeOffset = TimeOffset; });
 }
 
 float cvMotion_GetTimeScale(const cvMotion* Motion, int32_t Index) {
@@ -589,13 +596,7 @@ float cvMotion_GetTimeScale(const cvMotion* Motion, int32_t Index) {
 }
 
 int cvMotion_SetTimeScale(cvMotion* Motion, int32_t Index, float TimeScale) {
-  cvMotion_SubMotion* e = Entry(Motion, Index);
-  if (!e) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  e->TimeScale = TimeScale;
-  return 1;
+  return ChangeEntry(Motion, Index, [&](cvMotion_SubMotion& e) { e.TimeScale = TimeScale; });
 }
 
 float cvMotion_GetBlendAmount(const cvMotion* Motion, int32_t Index, float Time) {
@@ -627,17 +628,13 @@ const cvXForm3d* cvMotion_GetBaseTransform(const cvMotion* Motion, int32_t Index
 }
 
 int cvMotion_SetBaseTransform(cvMotion* Motion, int32_t Index, const cvXForm3d* BaseTransform) {
-  cvMotion_SubMotion* e = Entry(Motion, Index);
-  if (!e) {
-    CV_ERROR(-1);
-    return 0;
-  }
-  e->HasBaseTransform = BaseTransform ? 1 : 0;
-  if (BaseTransform)
-    e->BaseTransform = *BaseTransform;
-  else
-    cvXForm3d_SetIdentity(&e->BaseTransform);
-  return 1;
+  return ChangeEntry(Motion, Index, [&](cvMotion_SubMotion& e) {
+    e.HasBaseTransform = BaseTransform ? 1 : 0;
+    if (BaseTransform)
+      e.BaseTransform = *BaseTransform;
+    else
+      cvXForm3d_SetIdentity(&e.BaseTransform);
+  });
 }
 
 int cvMotion_HasSubMotion(const cvMotion* Motion, const cvMotion* Other) {

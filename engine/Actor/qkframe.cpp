@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Actor/anim.h"
+#include "Actor/anim_keyblock.h"
 #include "Actor/anim_util.h"
 #include "Support/cvsupport.h"
 
@@ -28,10 +29,9 @@ const cvQKFrame_Key* Key(const cvTKArray* Array, int32_t Index) {
 int32_t KeySizeForCode(int Code) { return Code == CV_QKFRAME_SQUAD ? kSquadKeySize : kKeySize; }
 
 // Compression chosen for writing KeyList; Axis receives the common axis.
-int ChooseCompression(const cvTKArray* KeyList, cvVec3d* Axis) {
+uint32_t ChooseCompression(const cvTKArray* KeyList, cvVec3d* Axis) {
   const int32_t n = KeyList->Count;
-  int compression = 0;
-  if (n > 2 && cvTKArray_IsEvenlySpaced(KeyList, 0.0001f)) compression |= CV_KFRAME_COMPRESS_EVENTIMES;
+  uint32_t compression = EvenTimesCompression(KeyList);
   if (n >= 4) {
     cvVec3d first;
     float angle;
@@ -56,12 +56,6 @@ float KeyAngle(const cvTKArray* KeyList, int32_t Index) {
   return angle;
 }
 
-// Fills times from the even-times pair.
-void SetEvenTimes(cvTKArray* KeyList, float Start, float Delta) {
-  float i = 0.0f;
-  for (int32_t k = 0; k < KeyList->Count; ++k, i += 1.0f) Key(KeyList, k)->Time = i * Delta + Start;
-}
-
 void PostProcess(cvTKArray* KeyList, int Code, int Looped) {
   if (Code == CV_QKFRAME_SLERP)
     cvQKFrame_AlignHemispheres(KeyList);
@@ -76,12 +70,14 @@ bool CompressionValid(uint32_t Compression) {
 // Block bytes after the BlockSize word, or 0 when too large.
 uint64_t BlockSize(uint64_t Count, uint32_t Compression) {
   uint64_t times = 0, values = 0, total = 0;
-  bool ok = (Compression & CV_KFRAME_COMPRESS_EVENTIMES) ? (times = 16, true) : cvSize_MulAdd(Count, 4, 8, &times);
+  bool ok = TimeSectionBytes(Count, Compression, &times);
   ok = ok && ((Compression & CV_KFRAME_COMPRESS_ONEAXIS) ? cvSize_MulAdd(Count, 4, 12, &values)
                                                          : cvSize_Mul(Count, 16, &values));
   ok = ok && cvSize_Add(times, values, &total);
   return ok ? total : 0;
 }
+
+const KeyBlockRules kRules{CompressionValid, BlockSize, PostProcess, KeySizeForCode};
 
 }  // namespace
 
@@ -90,15 +86,10 @@ cvTKArray* cvQKFrame_CreateSlerp(void) { return cvTKArray_Create(kKeySize); }
 cvTKArray* cvQKFrame_CreateSquad(void) { return cvTKArray_Create(kSquadKeySize); }
 
 int cvQKFrame_InsertKey(cvTKArray** KeyList, float Time, const cvQuaternion* Q, int32_t* Index) {
-  int32_t index = 0;
-  if (!cvTKArray_Insert(KeyList, Time, &index)) {
-    CV_ERROR(80);
-    return 0;
-  }
-  cvQKFrame_Key* key = Key(*KeyList, index);
+  auto* key = static_cast<cvQKFrame_Key*>(InsertKeyAt(KeyList, Time, 80, Index));
+  if (!key) return 0;
   key->Q = *Q;
   if ((*KeyList)->ElementSize >= kSquadKeySize) reinterpret_cast<cvQKFrame_SquadKey*>(key)->Control = *Q;
-  if (Index) *Index = index;
   return 1;
 }
 
@@ -196,18 +187,10 @@ void cvQKFrame_ComputeSquadControls(int Looped, cvTKArray* KeyList) {
 
 int cvQKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
   cvVec3d axis{0.0f, 0.0f, 0.0f};
-  const uint32_t compression = static_cast<uint32_t>(ChooseCompression(KeyList, &axis));
+  const uint32_t compression = ChooseCompression(KeyList, &axis);
   const int32_t n = KeyList->Count;
   ByteWriter w;
-  w.U32(static_cast<uint32_t>(BlockSize(static_cast<uint64_t>(n), compression)));
-  w.U32(static_cast<uint32_t>(InterpolationCode) << 16 | compression << 8 | (Looped ? 1u : 0u));
-  w.U32(static_cast<uint32_t>(n));
-  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    w.F32(Key(KeyList, 0)->Time);
-    w.F32(Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
-  } else {
-    for (int32_t i = 0; i < n; ++i) w.F32(Key(KeyList, i)->Time);
-  }
+  WriteBlockStart(w, kRules, KeyList, InterpolationCode, compression, Looped);
   if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
     w.F32(axis.X);
     w.F32(axis.Y);
@@ -222,47 +205,18 @@ int cvQKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int Interpola
       w.F32(q.Z);
     }
   }
-  if (!w.WriteTo(File)) {
-    CV_ERROR(64);
-    return 0;
-  }
-  return 1;
+  return WriteBlock(File, w);
 }
 
 cvTKArray* cvQKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Looped) {
-  uint32_t blockSize = 0;
-  if (!cvVFile_ReadLE32(File, &blockSize) || blockSize > 0x7FFFFFFF || blockSize < 8 || blockSize > Remaining(File)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  std::vector<uint8_t> block(blockSize);
-  if (!cvVFile_Read(File, block.data(), blockSize)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  ByteReader r(block.data(), block.size());
-  uint32_t flags = 0, count = 0;
-  r.U32(&flags);
-  r.U32(&count);
-  const uint32_t code = (flags >> 16) & 0xFF, compression = (flags >> 8) & 0xFF;
-  const int looped = static_cast<int>(flags & 1);
-  if (code > 2 || !CompressionValid(compression) || count > 0x7FFFFFFF ||
-      BlockSize(count, compression) != blockSize) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(static_cast<int>(code)), static_cast<int32_t>(count));
+  std::vector<uint8_t> block;
+  KeyBlockHeader header;
+  if (!ReadBlockStart(File, kRules, &block, &header)) return nullptr;
+  ByteReader r(block.data() + 8, block.size() - 8);
+  cvTKArray* keys = ReadBlockTimes(r, kRules, header);
   if (!keys) return nullptr;
-  const int32_t n = static_cast<int32_t>(count);
-  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    float start = 0.0f, delta = 0.0f;
-    r.F32(&start);
-    r.F32(&delta);
-    SetEvenTimes(keys, start, delta);
-  } else {
-    for (int32_t i = 0; i < n; ++i) r.F32(&Key(keys, i)->Time);
-  }
-  if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
+  const int32_t n = header.Count;
+  if (header.Compression & CV_KFRAME_COMPRESS_ONEAXIS) {
     cvVec3d axis{0.0f, 0.0f, 0.0f};
     r.F32(&axis.X);
     r.F32(&axis.Y);
@@ -281,37 +235,14 @@ cvTKArray* cvQKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Loop
       r.F32(&q.Z);
     }
   }
-  if (!TimesAscend(keys)) {
-    cvTKArray_Destroy(&keys);
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  PostProcess(keys, static_cast<int>(code), looped);
-  if (InterpolationCode) *InterpolationCode = static_cast<int>(code);
-  if (Looped) *Looped = looped;
-  return keys;
+  return FinishKeys(keys, kRules, header, -1, InterpolationCode, Looped);
 }
 
 int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
   cvVec3d axis{0.0f, 0.0f, 0.0f};
-  const int compression = ChooseCompression(KeyList, &axis);
+  const uint32_t compression = ChooseCompression(KeyList, &axis);
   const int32_t n = KeyList->Count;
-  std::string text = "Keys ";
-  AppendInt(&text, n);
-  text += ' ';
-  AppendInt(&text, InterpolationCode);
-  text += ' ';
-  AppendInt(&text, compression);
-  text += ' ';
-  AppendInt(&text, Looped);
-  text += '\n';
-  const bool evenTimes = (compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
-  if (evenTimes) {
-    AppendFloat(&text, Key(KeyList, 0)->Time);
-    text += ' ';
-    AppendFloat(&text, Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
-    text += " Start T,Delta T\n";
-  }
+  std::string text = TextStart(KeyList, InterpolationCode, compression, Looped);
   if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
     AppendFloat(&text, axis.X);
     text += ' ';
@@ -321,10 +252,7 @@ int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
     text += " Axis\n";
   }
   for (int32_t i = 0; i < n; ++i) {
-    if (!evenTimes) {
-      AppendFloat(&text, Key(KeyList, i)->Time);
-      text += ' ';
-    }
+    AppendKeyTime(&text, KeyList, i, compression);
     if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
       AppendFloat(&text, KeyAngle(KeyList, i));
     } else {
@@ -339,41 +267,16 @@ int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
     }
     text += '\n';
   }
-  if (!WriteString(File, text)) {
-    CV_ERROR(64);
-    return 0;
-  }
-  return 1;
+  return WriteTextBlock(File, text);
 }
 
 cvTKArray* cvQKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped) {
   char line[kMaxLine + 1];
-  int32_t count = 0, code = 0, compression = 0, looped = 0;
-  if (!ReadLine(File, line, kMaxLine) || std::strncmp(line, "Keys", 4) != 0) {
-    CV_ERROR(61);
-    return nullptr;
-  }
-  TextCursor header(line + 4);
-  if (!header.Int(&count) || !header.Int(&code) || !header.Int(&compression) || !header.Int(&looped) ||
-      count < 0 || code < 0 || code > 2 || compression < 0 || compression > 255 ||
-      !CompressionValid(static_cast<uint32_t>(compression)) ||
-      // Every key takes a line of at least two bytes.
-      static_cast<uint64_t>(count) * 2 > Remaining(File)) {
-    CV_ERROR(61);
-    return nullptr;
-  }
-  const bool evenTimes = (compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
-  const bool oneAxis = (compression & CV_KFRAME_COMPRESS_ONEAXIS) != 0;
-  float start = 0.0f, delta = 0.0f;
+  KeyBlockHeader header;
+  if (!ReadTextStart(File, kRules, &header)) return nullptr;
+  const bool evenTimes = (header.Compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
+  const bool oneAxis = (header.Compression & CV_KFRAME_COMPRESS_ONEAXIS) != 0;
   cvVec3d axis{0.0f, 0.0f, 0.0f};
-  if (evenTimes) {
-    bool ok = ReadLine(File, line, kMaxLine) != 0;
-    TextCursor c(line);
-    if (!ok || !c.Float(&start) || !c.Float(&delta)) {
-      CV_ERROR(61);
-      return nullptr;
-    }
-  }
   if (oneAxis) {
     bool ok = ReadLine(File, line, kMaxLine) != 0;
     TextCursor c(line);
@@ -382,10 +285,9 @@ cvTKArray* cvQKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped
       return nullptr;
     }
   }
-  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(code), count);
+  cvTKArray* keys = CreateTextKeys(kRules, header);
   if (!keys) return nullptr;
-  if (evenTimes) SetEvenTimes(keys, start, delta);
-  for (int32_t i = 0; i < count; ++i) {
+  for (int32_t i = 0; i < header.Count; ++i) {
     cvQKFrame_Key* key = Key(keys, i);
     bool ok = ReadLine(File, line, kMaxLine) != 0;
     TextCursor c(line);
@@ -403,13 +305,5 @@ cvTKArray* cvQKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped
       return nullptr;
     }
   }
-  if (!TimesAscend(keys)) {
-    cvTKArray_Destroy(&keys);
-    CV_ERROR(61);
-    return nullptr;
-  }
-  PostProcess(keys, code, looped ? 1 : 0);
-  if (InterpolationCode) *InterpolationCode = code;
-  if (Looped) *Looped = looped ? 1 : 0;
-  return keys;
+  return FinishKeys(keys, kRules, header, 61, InterpolationCode, Looped);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Actor/anim.h"
+#include "Actor/anim_keyblock.h"
 #include "Actor/anim_util.h"
 #include "Support/cvsupport.h"
 
@@ -25,10 +26,6 @@ const cvVKFrame_Key* Key(const cvTKArray* Array, int32_t Index) {
 
 int32_t KeySizeForCode(int Code) { return Code == CV_VKFRAME_LINEAR ? kKeySize : kHermiteKeySize; }
 
-int ChooseCompression(const cvTKArray* KeyList) {
-  return KeyList->Count > 2 && cvTKArray_IsEvenlySpaced(KeyList, 0.0001f) ? CV_KFRAME_COMPRESS_EVENTIMES : 0;
-}
-
 void PostProcess(cvTKArray* KeyList, int Code, int Looped) {
   if (Code == CV_VKFRAME_HERMITE)
     cvVKFrame_ComputeHermiteTangents(Looped, 0, KeyList);
@@ -36,17 +33,19 @@ void PostProcess(cvTKArray* KeyList, int Code, int Looped) {
     cvVKFrame_ComputeHermiteTangents(Looped, 1, KeyList);
 }
 
+bool CompressionValid(uint32_t Compression) {
+  return (Compression & ~static_cast<uint32_t>(CV_KFRAME_COMPRESS_EVENTIMES)) == 0;
+}
+
+// Block bytes after the BlockSize word, or 0 when too large.
 uint64_t BlockSize(uint64_t Count, uint32_t Compression) {
   uint64_t times = 0, values = 0, total = 0;
-  bool ok = (Compression & CV_KFRAME_COMPRESS_EVENTIMES) ? (times = 16, true) : cvSize_MulAdd(Count, 4, 8, &times);
-  ok = ok && cvSize_Mul(Count, 12, &values) && cvSize_Add(times, values, &total);
+  const bool ok = TimeSectionBytes(Count, Compression, &times) && cvSize_Mul(Count, 12, &values) &&
+                  cvSize_Add(times, values, &total);
   return ok ? total : 0;
 }
 
-void SetEvenTimes(cvTKArray* KeyList, float Start, float Delta) {
-  float i = 0.0f;
-  for (int32_t k = 0; k < KeyList->Count; ++k, i += 1.0f) Key(KeyList, k)->Time = i * Delta + Start;
-}
+const KeyBlockRules kRules{CompressionValid, BlockSize, PostProcess, KeySizeForCode};
 
 }  // namespace
 
@@ -54,19 +53,14 @@ cvTKArray* cvVKFrame_CreateLinear(void) { return cvTKArray_Create(kKeySize); }
 cvTKArray* cvVKFrame_CreateHermite(void) { return cvTKArray_Create(kHermiteKeySize); }
 
 int cvVKFrame_InsertKey(cvTKArray** KeyList, float Time, const cvVec3d* V, int32_t* Index) {
-  int32_t index = 0;
-  if (!cvTKArray_Insert(KeyList, Time, &index)) {
-    CV_ERROR(79);
-    return 0;
-  }
-  cvVKFrame_Key* key = Key(*KeyList, index);
+  auto* key = static_cast<cvVKFrame_Key*>(InsertKeyAt(KeyList, Time, 79, Index));
+  if (!key) return 0;
   key->V = *V;
   if ((*KeyList)->ElementSize >= kHermiteKeySize) {
     cvVKFrame_HermiteKey* h = reinterpret_cast<cvVKFrame_HermiteKey*>(key);
     cvVec3d_Clear(&h->TangentIn);
     cvVec3d_Clear(&h->TangentOut);
   }
-  if (Index) *Index = index;
   return 1;
 }
 
@@ -166,105 +160,39 @@ void cvVKFrame_ComputeHermiteTangents(int Looped, int ZeroTangents, cvTKArray* K
 }
 
 int cvVKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
-  const uint32_t compression = static_cast<uint32_t>(ChooseCompression(KeyList));
   const int32_t n = KeyList->Count;
   ByteWriter w;
-  w.U32(static_cast<uint32_t>(BlockSize(static_cast<uint64_t>(n), compression)));
-  w.U32(static_cast<uint32_t>(InterpolationCode) << 16 | compression << 8 | (Looped ? 1u : 0u));
-  w.U32(static_cast<uint32_t>(n));
-  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    w.F32(Key(KeyList, 0)->Time);
-    w.F32(Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
-  } else {
-    for (int32_t i = 0; i < n; ++i) w.F32(Key(KeyList, i)->Time);
-  }
+  WriteBlockStart(w, kRules, KeyList, InterpolationCode, EvenTimesCompression(KeyList), Looped);
   for (int32_t i = 0; i < n; ++i) {
     const cvVec3d& v = Key(KeyList, i)->V;
     w.F32(v.X);
     w.F32(v.Y);
     w.F32(v.Z);
   }
-  if (!w.WriteTo(File)) {
-    CV_ERROR(64);
-    return 0;
-  }
-  return 1;
+  return WriteBlock(File, w);
 }
 
 cvTKArray* cvVKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Looped) {
-  uint32_t blockSize = 0;
-  if (!cvVFile_ReadLE32(File, &blockSize) || blockSize > 0x7FFFFFFF || blockSize < 8 || blockSize > Remaining(File)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  std::vector<uint8_t> block(blockSize);
-  if (!cvVFile_Read(File, block.data(), blockSize)) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  ByteReader r(block.data(), block.size());
-  uint32_t flags = 0, count = 0;
-  r.U32(&flags);
-  r.U32(&count);
-  const uint32_t code = (flags >> 16) & 0xFF, compression = (flags >> 8) & 0xFF;
-  const int looped = static_cast<int>(flags & 1);
-  if (code > 2 || (compression & ~static_cast<uint32_t>(CV_KFRAME_COMPRESS_EVENTIMES)) != 0 || count > 0x7FFFFFFF ||
-      BlockSize(count, compression) != blockSize) {
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(static_cast<int>(code)), static_cast<int32_t>(count));
+  std::vector<uint8_t> block;
+  KeyBlockHeader header;
+  if (!ReadBlockStart(File, kRules, &block, &header)) return nullptr;
+  ByteReader r(block.data() + 8, block.size() - 8);
+  cvTKArray* keys = ReadBlockTimes(r, kRules, header);
   if (!keys) return nullptr;
-  const int32_t n = static_cast<int32_t>(count);
-  if (compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    float start = 0.0f, delta = 0.0f;
-    r.F32(&start);
-    r.F32(&delta);
-    SetEvenTimes(keys, start, delta);
-  } else {
-    for (int32_t i = 0; i < n; ++i) r.F32(&Key(keys, i)->Time);
-  }
-  for (int32_t i = 0; i < n; ++i) {
+  for (int32_t i = 0; i < header.Count; ++i) {
     cvVec3d& v = Key(keys, i)->V;
     r.F32(&v.X);
     r.F32(&v.Y);
     r.F32(&v.Z);
   }
-  if (!TimesAscend(keys)) {
-    cvTKArray_Destroy(&keys);
-    CV_ERROR(-1);
-    return nullptr;
-  }
-  PostProcess(keys, static_cast<int>(code), looped);
-  if (InterpolationCode) *InterpolationCode = static_cast<int>(code);
-  if (Looped) *Looped = looped;
-  return keys;
+  return FinishKeys(keys, kRules, header, -1, InterpolationCode, Looped);
 }
 
 int cvVKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {
-  const int compression = ChooseCompression(KeyList);
-  const int32_t n = KeyList->Count;
-  std::string text = "Keys ";
-  AppendInt(&text, n);
-  text += ' ';
-  AppendInt(&text, InterpolationCode);
-  text += ' ';
-  AppendInt(&text, compression);
-  text += ' ';
-  AppendInt(&text, Looped);
-  text += '\n';
-  const bool evenTimes = compression != 0;
-  if (evenTimes) {
-    AppendFloat(&text, Key(KeyList, 0)->Time);
-    text += ' ';
-    AppendFloat(&text, Key(KeyList, 1)->Time - Key(KeyList, 0)->Time);
-    text += " Start T,Delta T\n";
-  }
-  for (int32_t i = 0; i < n; ++i) {
-    if (!evenTimes) {
-      AppendFloat(&text, Key(KeyList, i)->Time);
-      text += ' ';
-    }
+  const uint32_t compression = EvenTimesCompression(KeyList);
+  std::string text = TextStart(KeyList, InterpolationCode, compression, Looped);
+  for (int32_t i = 0; i < KeyList->Count; ++i) {
+    AppendKeyTime(&text, KeyList, i, compression);
     const cvVec3d& v = Key(KeyList, i)->V;
     AppendFloat(&text, v.X);
     text += ' ';
@@ -273,41 +201,17 @@ int cvVKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
     AppendFloat(&text, v.Z);
     text += '\n';
   }
-  if (!WriteString(File, text)) {
-    CV_ERROR(64);
-    return 0;
-  }
-  return 1;
+  return WriteTextBlock(File, text);
 }
 
 cvTKArray* cvVKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped) {
   char line[kMaxLine + 1];
-  int32_t count = 0, code = 0, compression = 0, looped = 0;
-  if (!ReadLine(File, line, kMaxLine) || std::strncmp(line, "Keys", 4) != 0) {
-    CV_ERROR(61);
-    return nullptr;
-  }
-  TextCursor header(line + 4);
-  if (!header.Int(&count) || !header.Int(&code) || !header.Int(&compression) || !header.Int(&looped) ||
-      count < 0 || code < 0 || code > 2 || compression < 0 || compression > 255 ||
-      (compression & ~CV_KFRAME_COMPRESS_EVENTIMES) != 0 || static_cast<uint64_t>(count) * 2 > Remaining(File)) {
-    CV_ERROR(61);
-    return nullptr;
-  }
-  const bool evenTimes = compression != 0;
-  float start = 0.0f, delta = 0.0f;
-  if (evenTimes) {
-    bool ok = ReadLine(File, line, kMaxLine) != 0;
-    TextCursor c(line);
-    if (!ok || !c.Float(&start) || !c.Float(&delta)) {
-      CV_ERROR(61);
-      return nullptr;
-    }
-  }
-  cvTKArray* keys = cvTKArray_CreateEmpty(KeySizeForCode(code), count);
+  KeyBlockHeader header;
+  if (!ReadTextStart(File, kRules, &header)) return nullptr;
+  const bool evenTimes = header.Compression != 0;
+  cvTKArray* keys = CreateTextKeys(kRules, header);
   if (!keys) return nullptr;
-  if (evenTimes) SetEvenTimes(keys, start, delta);
-  for (int32_t i = 0; i < count; ++i) {
+  for (int32_t i = 0; i < header.Count; ++i) {
     cvVKFrame_Key* key = Key(keys, i);
     bool ok = ReadLine(File, line, kMaxLine) != 0;
     TextCursor c(line);
@@ -319,13 +223,5 @@ cvTKArray* cvVKFrame_ReadText(cvVFile* File, int* InterpolationCode, int* Looped
       return nullptr;
     }
   }
-  if (!TimesAscend(keys)) {
-    cvTKArray_Destroy(&keys);
-    CV_ERROR(61);
-    return nullptr;
-  }
-  PostProcess(keys, code, looped ? 1 : 0);
-  if (InterpolationCode) *InterpolationCode = code;
-  if (Looped) *Looped = looped ? 1 : 0;
-  return keys;
+  return FinishKeys(keys, kRules, header, 61, InterpolationCode, Looped);
 }

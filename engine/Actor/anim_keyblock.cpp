@@ -1,0 +1,187 @@
+// The key-type independent parts of the binary and text key blocks.
+#include "Actor/anim_keyblock.h"
+
+#include <cstring>
+
+#include "Support/cvsupport.h"
+
+namespace cvanim {
+
+namespace {
+
+float& TimeOf(cvTKArray* Keys, int32_t Index) { return *static_cast<float*>(cvTKArray_GetElement(Keys, Index)); }
+
+void SetEvenTimes(cvTKArray* Keys, float Start, float Delta) {
+  float i = 0.0f;
+  for (int32_t k = 0; k < Keys->Count; ++k, i += 1.0f) TimeOf(Keys, k) = i * Delta + Start;
+}
+
+}  // namespace
+
+void* InsertKeyAt(cvTKArray** Keys, float Time, int ErrorCode, int32_t* Index) {
+  int32_t index = 0;
+  if (!cvTKArray_Insert(Keys, Time, &index)) {
+    CV_ERROR(ErrorCode);
+    return nullptr;
+  }
+  if (Index) *Index = index;
+  return cvTKArray_GetElement(*Keys, index);
+}
+
+uint32_t EvenTimesCompression(const cvTKArray* Keys) {
+  return Keys->Count > 2 && cvTKArray_IsEvenlySpaced(Keys, 0.0001f) ? static_cast<uint32_t>(CV_KFRAME_COMPRESS_EVENTIMES) : 0u;
+}
+
+bool TimeSectionBytes(uint64_t Count, uint32_t Compression, uint64_t* Bytes) {
+  if (Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    *Bytes = 16;
+    return true;
+  }
+  return cvSize_MulAdd(Count, 4, 8, Bytes) != 0;
+}
+
+void WriteBlockStart(ByteWriter& W, const KeyBlockRules& Rules, const cvTKArray* Keys, int Code,
+                     uint32_t Compression, int Looped) {
+  const int32_t n = Keys->Count;
+  W.U32(static_cast<uint32_t>(Rules.BlockSize(static_cast<uint64_t>(n), Compression)));
+  W.U32(static_cast<uint32_t>(Code) << 16 | Compression << 8 | (Looped ? 1u : 0u));
+  W.U32(static_cast<uint32_t>(n));
+  if (Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    W.F32(cvTKArray_GetTime(Keys, 0));
+    W.F32(cvTKArray_GetTime(Keys, 1) - cvTKArray_GetTime(Keys, 0));
+  } else {
+    for (int32_t i = 0; i < n; ++i) W.F32(cvTKArray_GetTime(Keys, i));
+  }
+}
+
+bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, std::vector<uint8_t>* Block, KeyBlockHeader* Header) {
+  uint32_t blockSize = 0;
+  if (!cvVFile_ReadLE32(File, &blockSize) || blockSize > 0x7FFFFFFF || blockSize < 8 || blockSize > Remaining(File)) {
+    CV_ERROR(-1);
+    return false;
+  }
+  Block->resize(blockSize);
+  if (!cvVFile_Read(File, Block->data(), blockSize)) {
+    CV_ERROR(-1);
+    return false;
+  }
+  const uint32_t flags = cvLE_Get32(Block->data()), count = cvLE_Get32(Block->data() + 4);
+  const uint32_t code = (flags >> 16) & 0xFF, compression = (flags >> 8) & 0xFF;
+  if (code > 2 || !Rules.CompressionValid(compression) || count > 0x7FFFFFFF ||
+      Rules.BlockSize(count, compression) != blockSize) {
+    CV_ERROR(-1);
+    return false;
+  }
+  Header->Count = static_cast<int32_t>(count);
+  Header->Code = static_cast<int>(code);
+  Header->Compression = compression;
+  Header->Looped = static_cast<int>(flags & 1);
+  return true;
+}
+
+cvTKArray* ReadBlockTimes(ByteReader& R, const KeyBlockRules& Rules, const KeyBlockHeader& Header) {
+  cvTKArray* keys = cvTKArray_CreateEmpty(Rules.KeySizeForCode(Header.Code), Header.Count);
+  if (!keys) return nullptr;
+  if (Header.Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    float start = 0.0f, delta = 0.0f;
+    R.F32(&start);
+    R.F32(&delta);
+    SetEvenTimes(keys, start, delta);
+  } else {
+    for (int32_t i = 0; i < Header.Count; ++i) R.F32(&TimeOf(keys, i));
+  }
+  return keys;
+}
+
+int WriteBlock(cvVFile* File, const ByteWriter& W) {
+  if (!W.WriteTo(File)) {
+    CV_ERROR(64);
+    return 0;
+  }
+  return 1;
+}
+
+std::string TextStart(const cvTKArray* Keys, int Code, uint32_t Compression, int Looped) {
+  std::string text = "Keys ";
+  AppendInt(&text, Keys->Count);
+  text += ' ';
+  AppendInt(&text, Code);
+  text += ' ';
+  AppendInt(&text, Compression);
+  text += ' ';
+  AppendInt(&text, Looped);
+  text += '\n';
+  if (Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    AppendFloat(&text, cvTKArray_GetTime(Keys, 0));
+    text += ' ';
+    AppendFloat(&text, cvTKArray_GetTime(Keys, 1) - cvTKArray_GetTime(Keys, 0));
+    text += " Start T,Delta T\n";
+  }
+  return text;
+}
+
+void AppendKeyTime(std::string* Text, const cvTKArray* Keys, int32_t Index, uint32_t Compression) {
+  if (Compression & CV_KFRAME_COMPRESS_EVENTIMES) return;
+  AppendFloat(Text, cvTKArray_GetTime(Keys, Index));
+  *Text += ' ';
+}
+
+bool ReadTextStart(cvVFile* File, const KeyBlockRules& Rules, KeyBlockHeader* Header) {
+  char line[kMaxLine + 1];
+  int32_t count = 0, code = 0, compression = 0, looped = 0;
+  if (!ReadLine(File, line, kMaxLine) || std::strncmp(line, "Keys", 4) != 0) {
+    CV_ERROR(61);
+    return false;
+  }
+  TextCursor header(line + 4);
+  if (!header.Int(&count) || !header.Int(&code) || !header.Int(&compression) || !header.Int(&looped) ||
+      count < 0 || code < 0 || code > 2 || compression < 0 || compression > 255 ||
+      !Rules.CompressionValid(static_cast<uint32_t>(compression)) ||
+      // Every key takes a line of at least two bytes.
+      static_cast<uint64_t>(count) * 2 > Remaining(File)) {
+    CV_ERROR(61);
+    return false;
+  }
+  Header->Count = count;
+  Header->Code = code;
+  Header->Compression = static_cast<uint32_t>(compression);
+  Header->Looped = looped ? 1 : 0;
+  if (Header->Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
+    const bool ok = ReadLine(File, line, kMaxLine) != 0;
+    TextCursor c(line);
+    if (!ok || !c.Float(&Header->Start) || !c.Float(&Header->Delta)) {
+      CV_ERROR(61);
+      return false;
+    }
+  }
+  return true;
+}
+
+cvTKArray* CreateTextKeys(const KeyBlockRules& Rules, const KeyBlockHeader& Header) {
+  cvTKArray* keys = cvTKArray_CreateEmpty(Rules.KeySizeForCode(Header.Code), Header.Count);
+  if (keys && (Header.Compression & CV_KFRAME_COMPRESS_EVENTIMES)) SetEvenTimes(keys, Header.Start, Header.Delta);
+  return keys;
+}
+
+int WriteTextBlock(cvVFile* File, const std::string& Text) {
+  if (!WriteString(File, Text)) {
+    CV_ERROR(64);
+    return 0;
+  }
+  return 1;
+}
+
+cvTKArray* FinishKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBlockHeader& Header, int ErrorCode,
+                      int* InterpolationCode, int* Looped) {
+  if (!TimesAscend(Keys)) {
+    cvTKArray_Destroy(&Keys);
+    CV_ERROR(ErrorCode);
+    return nullptr;
+  }
+  Rules.PostProcess(Keys, Header.Code, Header.Looped);
+  if (InterpolationCode) *InterpolationCode = Header.Code;
+  if (Looped) *Looped = Header.Looped;
+  return Keys;
+}
+
+}  // namespace cvanim

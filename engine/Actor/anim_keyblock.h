@@ -1,0 +1,78 @@
+// Private helpers shared by the rotation and vector key-frame modules: the
+// parts of the binary and text key blocks that do not depend on the key type
+// (block header, time section, "Keys" text header and the final checks).
+// Every key element starts with its float time. Not part of the public
+// interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Actor/anim.h"
+#include "Actor/anim_util.h"
+
+namespace cvanim {
+
+// What one key type accepts: its compression bits and its binary block size
+// (bytes after the size word, 0 when too large) for a key count.
+struct KeyBlockRules {
+  bool (*CompressionValid)(uint32_t Compression);
+  uint64_t (*BlockSize)(uint64_t Count, uint32_t Compression);
+  // Makes what a block does not store (hemispheres, tangents, controls).
+  void (*PostProcess)(cvTKArray* Keys, int Code, int Looped);
+  int32_t (*KeySizeForCode)(int Code);
+};
+
+// The header fields of a key block.
+struct KeyBlockHeader {
+  int32_t Count = 0;
+  int Code = 0;
+  uint32_t Compression = 0;
+  int Looped = 0;
+  float Start = 0.0f, Delta = 0.0f;  // with CV_KFRAME_COMPRESS_EVENTIMES (text form)
+};
+
+// Inserts a key at Time and gives its element (Index receives its position),
+// or logs ErrorCode and gives null when the time is too close to another key
+// or memory runs out.
+void* InsertKeyAt(cvTKArray** Keys, float Time, int ErrorCode, int32_t* Index);
+
+// CV_KFRAME_COMPRESS_EVENTIMES when the keys can be stored as start and step.
+uint32_t EvenTimesCompression(const cvTKArray* Keys);
+// Bytes of the binary time section of Count keys, false when too large.
+bool TimeSectionBytes(uint64_t Count, uint32_t Compression, uint64_t* Bytes);
+
+// Binary form: the size word, flags word and count, then the times.
+void WriteBlockStart(ByteWriter& W, const KeyBlockRules& Rules, const cvTKArray* Keys, int Code,
+                     uint32_t Compression, int Looped);
+// Reads a whole block into Block and its header; logs -1 and fails on any bad
+// field. The values follow at Block[8] on.
+bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, std::vector<uint8_t>* Block, KeyBlockHeader* Header);
+// A key array for the header's keys with their times read from R; null when
+// memory runs out.
+cvTKArray* ReadBlockTimes(ByteReader& R, const KeyBlockRules& Rules, const KeyBlockHeader& Header);
+// Writes the gathered block; logs 64 on failure.
+int WriteBlock(cvVFile* File, const ByteWriter& W);
+
+// Text form: "Keys <count> <code> <compression> <looped>" and, with even
+// times, the "Start T,Delta T" line.
+std::string TextStart(const cvTKArray* Keys, int Code, uint32_t Compression, int Looped);
+// The time at the start of key Index's line (nothing with even times).
+void AppendKeyTime(std::string* Text, const cvTKArray* Keys, int32_t Index, uint32_t Compression);
+// Reads the text header (and the even-times line); logs 61 and fails on any
+// fault, or when the file cannot hold a line per key.
+bool ReadTextStart(cvVFile* File, const KeyBlockRules& Rules, KeyBlockHeader* Header);
+// A key array for the header's keys, times set when they are even; null when
+// memory runs out.
+cvTKArray* CreateTextKeys(const KeyBlockRules& Rules, const KeyBlockHeader& Header);
+// Writes the text; logs 64 on failure.
+int WriteTextBlock(cvVFile* File, const std::string& Text);
+
+// Ends a read: keys whose times do not ascend are destroyed (logging
+// ErrorCode); the others are post-processed and the header's code and loop
+// flag handed out.
+cvTKArray* FinishKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBlockHeader& Header, int ErrorCode,
+                      int* InterpolationCode, int* Looped);
+
+}  // namespace cvanim
