@@ -7,6 +7,7 @@
 
 #include "Bitmap/cvbitmap.h"
 #include "VFile/cvvfile.h"
+#include "memfile.h"
 
 namespace bftest {
 
@@ -14,31 +15,20 @@ using Bytes = std::vector<uint8_t>;
 
 // Reads one bitmap from Data through a read-only memory file.
 inline cvBitmap* ReadBitmap(const Bytes& Data, uint32_t* EndPosition = nullptr) {
-  cvVFile_MemoryContext context{const_cast<uint8_t*>(Data.data()), (uint32_t)Data.size()};
-  Bytes empty(1, 0);
-  if (Data.empty()) context.Data = empty.data();
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_READONLY);
-  if (!file) return nullptr;
-  cvBitmap* bitmap = cvBitmap_CreateFromFile(file);
-  if (EndPosition) cvVFile_Tell(file, EndPosition);
-  cvVFile_Close(file);
+  cvtest::MemoryReader reader(Data);
+  if (!reader.File()) return nullptr;
+  cvBitmap* bitmap = cvBitmap_CreateFromFile(reader.File());
+  if (EndPosition) cvVFile_Tell(reader.File(), EndPosition);
   return bitmap;
 }
 
 // Writes Bitmap into a growable memory file; the bytes, or empty on failure.
 inline Bytes WriteBitmap(cvBitmap* Bitmap, bool* Ok = nullptr) {
-  cvVFile_MemoryContext context{nullptr, 0};
-  cvVFile* file = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                        CV_VFILE_OPEN_CREATE);
-  Bytes out;
-  if (!file) return out;
-  const int ok = cvBitmap_WriteToFile(Bitmap, file);
+  cvtest::MemoryWriter writer;
+  if (!writer.File()) return {};
+  const int ok = cvBitmap_WriteToFile(Bitmap, writer.File());
   if (Ok) *Ok = ok != 0;
-  if (cvVFile_UpdateContext(file, &context, sizeof(context)) && context.Data)
-    out.assign(static_cast<uint8_t*>(context.Data), static_cast<uint8_t*>(context.Data) + context.Length);
-  cvVFile_Close(file);
-  return out;
+  return writer.Bytes();
 }
 
 // A bitmap with level 0 allocated and filled by Fill(x, y, pixel pointer).

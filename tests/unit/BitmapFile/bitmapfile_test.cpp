@@ -252,32 +252,28 @@ TEST(BitmapFileRead, FailedAllocationsCleanUp) {
   // Every allocation of the reader fails in turn: the read fails with a log
   // entry and frees what it built (the sanitizer build checks for leaks).
   int failures = 0;
-  for (int n = 1; n < 60; ++n) {
-    cvVFile_MemoryContext context{const_cast<uint8_t*>(file.data()), (uint32_t)file.size()};
-    cvVFile* memory = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context,
-                                            CV_VFILE_OPEN_READONLY);
-    ASSERT_NE(memory, nullptr);
-    cvErrorLog_Clear();
-    cvBitmap* bitmap = nullptr;
-    bool fired = false;
-    {
-      cvtest::FailNthAllocation fail(n);
-      bitmap = cvBitmap_CreateFromFile(memory);
-      fired = fail.Fired();
-    }
-    cvVFile_Close(memory);
-    if (!fired) {
-      EXPECT_NE(bitmap, nullptr);
-      cvBitmap_Destroy(&bitmap);
-      EXPECT_GE(failures, 6);  // records, palette, entries, levels, alpha
-      break;
-    }
-    // Failing to pre-create the palette pools with the first bitmap is
-    // harmless (they grow on demand); any other failure fails the read.
-    if (bitmap) cvBitmap_Destroy(&bitmap);
-    else EXPECT_LOGGED(-1);
-    failures += bitmap ? 0 : 1;
-  }
+  cvtest::MemoryReader reader(file);
+  cvtest::WalkAllocationFailures(
+      59,
+      [&] {
+        cvVFile_Seek(reader.File(), 0, CV_VFILE_SEEKSET);
+        return cvBitmap_CreateFromFile(reader.File());
+      },
+      [&](int n, cvBitmap* bitmap) {
+        // Failing to pre-create the palette pools with the first bitmap is
+        // harmless (they grow on demand); any other failure fails the read.
+        if (bitmap) {
+          cvBitmap_Destroy(&bitmap);
+          return;
+        }
+        EXPECT_LOGGED(-1) << n;
+        ++failures;
+      },
+      [&](cvBitmap* bitmap) {
+        EXPECT_NE(bitmap, nullptr);
+        cvBitmap_Destroy(&bitmap);
+        EXPECT_GE(failures, 6);  // records, palette, entries, levels, alpha
+      });
 }
 
 }  // namespace
