@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "memfile.h"
 #include "testsupport.h"
 #include "VFile/cvvfile.h"
 
@@ -13,18 +14,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 uint32_t At32(const Bytes& b, size_t at) { return cvLE_Get32(b.data() + at); }
-
-cvVFile* NewGrowable() {
-  cvVFile_MemoryContext context{nullptr, 0};
-  return cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_CREATE);
-}
-
-Bytes Contents(cvVFile* memory) {
-  cvVFile_MemoryContext out{};
-  cvVFile_UpdateContext(memory, &out, sizeof(out));
-  const uint8_t* p = static_cast<const uint8_t*>(out.Data);
-  return Bytes(p, p + out.Length);
-}
 
 bool PutFile(cvVFile* system, const char* name, const std::string& text) {
   cvVFile* f = cvVFile_Open(system, name, CV_VFILE_OPEN_CREATE);
@@ -44,27 +33,22 @@ std::string GetFile(cvVFile* system, const char* name) {
   return text;
 }
 
-// Mounts Bytes (kept alive by the caller) read-only through a memory file.
+// Mounts a copy of Bytes read-only through a memory file.
 struct Mounted {
-  explicit Mounted(const Bytes& bytes) {
-    cvVFile_MemoryContext context{const_cast<uint8_t*>(bytes.data()), (uint32_t)bytes.size()};
-    memory = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, 1);
-    archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9);
-  }
+  explicit Mounted(const Bytes& bytes)
+      : memory(bytes), archive(cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9)) {}
   ~Mounted() {
     if (archive) cvVFile_Close(archive);
-    cvVFile_Close(memory);
   }
-  cvVFile* memory = nullptr;
-  cvVFile* archive = nullptr;
+  cvtest::MemoryReader memory;
+  cvVFile* archive;
 };
 
 Bytes EmptyArchive() {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   EXPECT_EQ(cvVFile_Close(archive), 1);
-  Bytes b = Contents(memory);
-  cvVFile_Close(memory);
+  Bytes b = memory.Bytes();
   return b;
 }
 
@@ -82,16 +66,16 @@ TEST(VFileArchive, EmptyArchiveIs73Bytes) {
 }
 
 TEST(VFileArchive, FilesLieBehindTheHeaderInWriteOrder) {
-  cvVFile* memory = NewGrowable();
-  ASSERT_TRUE(cvVFile_Write(memory, "PRE", 3));  // the archive starts at S = 3
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  ASSERT_TRUE(cvVFile_Write(memory.File(), "PRE", 3));  // the archive starts at S = 3
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   ASSERT_NE(archive, nullptr);
   ASSERT_TRUE(PutFile(archive, "A", "aaa"));
   ASSERT_TRUE(PutFile(archive, "B", "bbbbb"));
   ASSERT_EQ(cvVFile_Close(archive), 1);
   uint32_t position = 0;
-  cvVFile_Tell(memory, &position);
-  Bytes b = Contents(memory);
+  cvVFile_Tell(memory.File(), &position);
+  Bytes b = memory.Bytes();
   EXPECT_EQ(position, b.size());  // the base is left just after the archive
   EXPECT_EQ(std::string(b.begin() + 3 + 24, b.begin() + 3 + 32), "aaabbbbb");
   EXPECT_EQ(At32(b, 3 + 12), 3u + 32u);  // directory position
@@ -104,23 +88,19 @@ TEST(VFileArchive, FilesLieBehindTheHeaderInWriteOrder) {
   EXPECT_EQ(b[child + 8], 'B');
   EXPECT_EQ(At32(b, child + 10 + 8 + 4), 5u);       // size
   EXPECT_EQ(At32(b, child + 10 + 8 + 8), 3u + 27u);  // data position
-  cvVFile_Close(memory);
 
-  Bytes archiveOnly(b.begin() + 3, b.end());
-  cvVFile_MemoryContext context{b.data(), (uint32_t)b.size()};
-  memory = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, 1);
-  ASSERT_TRUE(cvVFile_Seek(memory, 3, CV_VFILE_SEEKSET));
-  archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9);
+  cvtest::MemoryReader view(b);
+  ASSERT_TRUE(cvVFile_Seek(view.File(), 3, CV_VFILE_SEEKSET));
+  archive = cvVFile_OpenNewSystem(view.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9);
   ASSERT_NE(archive, nullptr);
   EXPECT_EQ(GetFile(archive, "a"), "aaa");
   EXPECT_EQ(GetFile(archive, "B"), "bbbbb");
   cvVFile_Close(archive);
-  cvVFile_Close(memory);
 }
 
 TEST(VFileArchive, PathsAndDirectories) {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   ASSERT_TRUE(PutFile(archive, "Header", "h"));
   EXPECT_FALSE(PutFile(archive, "HEADER", "x"));  // names compare without case
   EXPECT_FALSE(PutFile(archive, "Motions\\0", "m"));  // parent missing
@@ -140,8 +120,7 @@ TEST(VFileArchive, PathsAndDirectories) {
   EXPECT_EQ(cvVFile_Read(archive, nullptr, 1), 0);
   ASSERT_EQ(cvVFile_Close(archive), 1);
 
-  Bytes b = Contents(memory);
-  cvVFile_Close(memory);
+  Bytes b = memory.Bytes();
   Mounted m(b);
   ASSERT_NE(m.archive, nullptr);
   cvVFile* dir = cvVFile_Open(m.archive, "motions", 9);
@@ -154,8 +133,8 @@ TEST(VFileArchive, PathsAndDirectories) {
 }
 
 TEST(VFileArchive, FinderPatterns) {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   for (const char* name : {"0", "01", "10", "a.bmp", "a.bmpx", "B.bmp"}) ASSERT_TRUE(PutFile(archive, name, "x"));
   cvVFile* sub = cvVFile_Open(archive, "Sub", 12);
   ASSERT_TRUE(PutFile(sub, "inner.bmp", "xy"));
@@ -179,12 +158,11 @@ TEST(VFileArchive, FinderPatterns) {
   EXPECT_EQ(list("sub\\*.bmp"), (std::set<std::string>{"inner.bmp"}));
   EXPECT_EQ(list("none\\*"), (std::set<std::string>{"<no finder>"}));
   cvVFile_Close(archive);
-  cvVFile_Close(memory);
 }
 
 TEST(VFileArchive, ReadingAndUpdatingDoNotMoveTheDataEnd) {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   ASSERT_TRUE(PutFile(archive, "A", "aaa"));
   EXPECT_EQ(GetFile(archive, "A"), "aaa");
   cvVFile* update = cvVFile_Open(archive, "A", CV_VFILE_OPEN_UPDATE);
@@ -200,15 +178,14 @@ TEST(VFileArchive, ReadingAndUpdatingDoNotMoveTheDataEnd) {
   ASSERT_TRUE(cvVFile_Write(b, "bb", 2));
   cvVFile_Close(b);
   ASSERT_EQ(cvVFile_Close(archive), 1);
-  Bytes bytes = Contents(memory);
+  Bytes bytes = memory.Bytes();
   EXPECT_EQ(At32(bytes, 16), 29u);
   EXPECT_EQ(std::string(bytes.begin() + 24, bytes.begin() + 29), "Aaabb");
-  cvVFile_Close(memory);
 }
 
 TEST(VFileArchive, EntriesSeekReadLinesAndKeepProperties) {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   ASSERT_TRUE(PutFile(archive, "first", "xxxx"));
   cvVFile* f = cvVFile_Open(archive, "text", CV_VFILE_OPEN_CREATE);
   ASSERT_TRUE(cvVFile_Printf(f, "one\r\ntwo\nend"));
@@ -222,8 +199,7 @@ TEST(VFileArchive, EntriesSeekReadLinesAndKeepProperties) {
   cvVFile_Close(f);
   ASSERT_TRUE(PutFile(archive, "after", "zzzz"));
   cvVFile_Close(archive);
-  Bytes b = Contents(memory);
-  cvVFile_Close(memory);
+  Bytes b = memory.Bytes();
 
   Mounted m(b);
   f = cvVFile_Open(m.archive, "text", 1);
@@ -345,14 +321,13 @@ TEST(VFileArchive, DamagedHeadersAndTreesAreRefused) {
   // On a growable base a far directory position must not enlarge the base.
   b = good;
   cvLE_Put32(b.data() + 12, 0x10000000);
-  cvVFile* memory = NewGrowable();
-  ASSERT_TRUE(cvVFile_Write(memory, b.data(), (uint32_t)b.size()));
-  ASSERT_TRUE(cvVFile_Seek(memory, 0, CV_VFILE_SEEKSET));
-  EXPECT_EQ(cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 10), nullptr);
+  cvtest::MemoryWriter memory;
+  ASSERT_TRUE(cvVFile_Write(memory.File(), b.data(), (uint32_t)b.size()));
+  ASSERT_TRUE(cvVFile_Seek(memory.File(), 0, CV_VFILE_SEEKSET));
+  EXPECT_EQ(cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 10), nullptr);
   uint32_t size = 0;
-  cvVFile_Size(memory, &size);
+  cvVFile_Size(memory.File(), &size);
   EXPECT_EQ(size, 73u);
-  cvVFile_Close(memory);
   EXPECT_TRUE(refused(Bytes()));
 }
 
@@ -388,15 +363,14 @@ TEST(VFileArchive, DeepTreesAndOutOfRangeEntries) {
 }
 
 TEST(VFileArchive, FailedAllocationsWhileMountingLeakNothing) {
-  cvVFile* memory = NewGrowable();
-  cvVFile* archive = cvVFile_OpenNewSystem(memory, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  cvtest::MemoryWriter memory;
+  cvVFile* archive = cvVFile_OpenNewSystem(memory.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
   cvVFile* dir = cvVFile_Open(archive, "D", 12);
   PutFile(dir, "x", "1");
   cvVFile_Close(dir);
   PutFile(archive, "y", "2");
   cvVFile_Close(archive);
-  Bytes b = Contents(memory);
-  cvVFile_Close(memory);
+  Bytes b = memory.Bytes();
   bool mountedOnce = false;
   for (int n = 1; n < 40 && !mountedOnce; ++n) {
     cvtest::FailNthAllocation fail(n);
@@ -408,23 +382,22 @@ TEST(VFileArchive, FailedAllocationsWhileMountingLeakNothing) {
   // Writing: whichever allocation fails, the calls fail and nothing leaks;
   // a close whose tree could not be written reports it.
   for (int n = 1; n < 30; ++n) {
-    cvVFile* base = NewGrowable();
-    ASSERT_NE(base, nullptr);
+    cvtest::MemoryWriter base;
+    ASSERT_NE(base.File(), nullptr);
     int closed = 0;
     {
       cvtest::FailNthAllocation fail(n);
-      cvVFile* a = cvVFile_OpenNewSystem(base, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+      cvVFile* a = cvVFile_OpenNewSystem(base.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
       if (a) {
         PutFile(a, "x", "data");
         closed = cvVFile_Close(a);
       }
     }
     if (closed) {
-      Bytes written = Contents(base);
+      Bytes written = base.Bytes();
       Mounted m(written);
       EXPECT_NE(m.archive, nullptr) << n;
     }
-    cvVFile_Close(base);
   }
 }
 
