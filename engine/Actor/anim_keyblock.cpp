@@ -112,12 +112,19 @@ std::string TextStart(const cvTKArray* Keys, int Code, uint32_t Compression, int
   AppendInt(&text, Looped);
   text += '\n';
   if (Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    AppendFloat(&text, cvTKArray_GetTime(Keys, 0));
-    text += ' ';
-    AppendFloat(&text, cvTKArray_GetTime(Keys, 1) - cvTKArray_GetTime(Keys, 0));
+    AppendFloats(&text, {cvTKArray_GetTime(Keys, 0), cvTKArray_GetTime(Keys, 1) - cvTKArray_GetTime(Keys, 0)});
     text += " Start T,Delta T\n";
   }
   return text;
+}
+
+void AppendFloats(std::string* Text, std::initializer_list<float> Values) {
+  bool first = true;
+  for (float value : Values) {
+    if (!first) *Text += ' ';
+    AppendFloat(Text, value);
+    first = false;
+  }
 }
 
 void AppendKeyTime(std::string* Text, const cvTKArray* Keys, int32_t Index, uint32_t Compression) {

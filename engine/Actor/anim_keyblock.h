@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ int WriteBlock(cvVFile* File, const ByteWriter& W);
 // Text form: "Keys <count> <code> <compression> <looped>" and, with even
 // times, the "Start T,Delta T" line.
 std::string TextStart(const cvTKArray* Keys, int Code, uint32_t Compression, int Looped);
+// Appends the values separated by single blanks.
+void AppendFloats(std::string* Text, std::initializer_list<float> Values);
 // The time at the start of key Index's line (nothing with even times).
 void AppendKeyTime(std::string* Text, const cvTKArray* Keys, int32_t Index, uint32_t Compression);
 // Reads the text header (and the even-times line); logs 61 and fails on any

@@ -244,11 +244,7 @@ int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
   const int32_t n = KeyList->Count;
   std::string text = TextStart(KeyList, InterpolationCode, compression, Looped);
   if (compression & CV_KFRAME_COMPRESS_ONEAXIS) {
-    AppendFloat(&text, axis.X);
-    text += ' ';
-    AppendFloat(&text, axis.Y);
-    text += ' ';
-    AppendFloat(&text, axis.Z);
+    AppendFloats(&text, {axis.X, axis.Y, axis.Z});
     text += " Axis\n";
   }
   for (int32_t i = 0; i < n; ++i) {
@@ -257,13 +253,7 @@ int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
       AppendFloat(&text, KeyAngle(KeyList, i));
     } else {
       const cvQuaternion& q = Key(KeyList, i)->Q;
-      AppendFloat(&text, q.W);
-      text += ' ';
-      AppendFloat(&text, q.X);
-      text += ' ';
-      AppendFloat(&text, q.Y);
-      text += ' ';
-      AppendFloat(&text, q.Z);
+      AppendFloats(&text, {q.W, q.X, q.Y, q.Z});
     }
     text += '\n';
   }

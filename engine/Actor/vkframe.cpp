@@ -194,11 +194,7 @@ int cvVKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int Interpolati
   for (int32_t i = 0; i < KeyList->Count; ++i) {
     AppendKeyTime(&text, KeyList, i, compression);
     const cvVec3d& v = Key(KeyList, i)->V;
-    AppendFloat(&text, v.X);
-    text += ' ';
-    AppendFloat(&text, v.Y);
-    text += ' ';
-    AppendFloat(&text, v.Z);
+    AppendFloats(&text, {v.X, v.Y, v.Z});
     text += '\n';
   }
   return WriteTextBlock(File, text);
