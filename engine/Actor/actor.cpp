@@ -214,7 +214,9 @@ cvActorDef* cvActorDef_CreateFromFile(cvVFile* File) {
   }
   DefinitionHandle def(cvActorDef_Create());
   if (!def) return nullptr;
-  def->FileSystem = cvVFile_GetContext(header.get());
+  // The archive the definition came from is closed when reading ends, so the
+  // definition keeps no handle to it (FileSystem stays null) rather than a
+  // pointer to a closed file.
   if (!cvVFile_ReadLE32(header.get(), &hasBody) || !cvVFile_ReadLE32(header.get(), &motionCount)) {
     CV_ERROR(114);
     return nullptr;

@@ -34,7 +34,7 @@ enum : int32_t { CV_ACTOR_MAX_MOTIONS = 65535 };
 
 typedef struct cvActorDef {
   cvBody* Body;           // owned; may be null
-  cvVFile* FileSystem;    // where "Header" was found while reading (not owned; may be stale)
+  cvVFile* FileSystem;    // file system the definition may draw on; null for definitions read from a file (their archive is closed after reading)
   int32_t MotionCount;
   cvMotion** Motions;     // MotionCount owned references
   int32_t RefCount;       // extra holders
