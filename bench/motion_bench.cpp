@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 
 namespace {
 

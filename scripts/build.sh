@@ -14,5 +14,11 @@ case "$flavour" in
                  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
+# A compiler cache, when the machine has one, shares objects between builds
+# and between checkouts of the same tree.
+if command -v ccache >/dev/null 2>&1; then
+  args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+fi
 cmake -S . -B "build/$flavour" -G Ninja "${args[@]}" >/dev/null
 cmake --build "build/$flavour" -j "$jobs"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "Engine/cvdriver.h"
+#include "Driver/cvdriver.h"
 #include "platform/window.h"
 
 namespace softrnd {

@@ -14,12 +14,12 @@
 // The instance operations that need the puppet (materials, rendering,
 // animation cues, boxes) are declared in Actor/puppet.h.
 //
-// Depends on: Actor/body.h, Actor/pose.h, Actor/anim.h (motions), VFile, Math.
+// Depends on: Actor/body.h, Actor/pose.h, Anim/cvanim.h (motions), VFile, Math.
 #pragma once
 
 #include <cstdint>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Actor/body.h"
 #include "Actor/pose.h"
 #include "Math/cvmath.h"

@@ -5,13 +5,13 @@
 // "Geometry" stream and a "Bitmaps" directory with one bitmap per textured
 // material).
 //
-// Depends on: Math, VFile, Bitmap (material textures), Actor/anim.h (string
+// Depends on: Math, VFile, Bitmap (material textures), Anim/cvanim.h (string
 // blocks for bone and material names), Support (memory, error log).
 #pragma once
 
 #include <cstdint>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Bitmap/cvbitmap.h"
 #include "Math/cvmath.h"
 #include "VFile/cvvfile.h"

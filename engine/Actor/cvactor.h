@@ -1,8 +1,8 @@
-// Actor: key-frame arrays, events, string blocks, transform arrays, paths and
-// motions; bodies, poses, actor definitions and instances, body instances and puppets.
+// Actor: bodies, poses, actor definitions and instances, body instances and
+// puppets. The animation data they play (paths, motions) is the Anim module.
 #pragma once
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Actor/body.h"
 #include "Actor/pose.h"
 #include "Actor/actordef.h"

@@ -7,13 +7,13 @@
 //
 // Joint index -1 means the root in every operation that takes one.
 //
-// Depends on: Math, Actor/anim.h (motions, string blocks, transform arrays),
+// Depends on: Math, Anim/cvanim.h (motions, string blocks, transform arrays),
 // Support (memory, error log).
 #pragma once
 
 #include <cstdint>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Math/cvmath.h"
 
 typedef struct cvStrBlock cvStrBlock;

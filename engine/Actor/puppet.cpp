@@ -14,7 +14,6 @@
 #include "Engine/cvengcore.h"
 #include "Support/cvsupport.h"
 #include "World/cvworld.h"
-#include "World/worlddraw.h"
 
 namespace {
 

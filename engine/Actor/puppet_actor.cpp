@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "Actor/actordef.h"
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Actor/body.h"
 #include "Actor/pose.h"
 #include "Actor/puppet.h"

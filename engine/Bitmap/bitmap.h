@@ -16,7 +16,7 @@
 
 extern "C" {
 
-struct cvDriver_Table;  // the render driver's operation table (Engine/cvdriver.h)
+struct cvDriver_Table;  // the render driver's operation table (Driver/cvdriver.h)
 struct cvDriver_PixelFormat;
 
 // ---------------------------------------------------------------------------

@@ -8,7 +8,7 @@
 #include "Bitmap/bitmap.h"
 #include "Bitmap/bitmap_internal.h"
 #include "Bitmap/palettecreate.h"
-#include "Engine/cvengcore.h"
+#include "Driver/cvdriver.h"
 #include "Support/cvsupport.h"
 
 using namespace cvbitmap;

@@ -1,7 +1,7 @@
 // Engine core: the engine object (driver enumeration and loading, the frame
 // cycle, statistics and on-screen text), the camera, and the engine bitmap
 // list. Render drivers are separate modules reached through the operation
-// table of Engine/cvdriver.h.
+// table of Driver/cvdriver.h.
 //
 // Depends on Math (camera transforms), Bitmap (driver textures of bitmaps),
 // VFile (the built-in font is read from a memory file) and World (rendering).
@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "Engine/cvdriver.h"
+#include "Driver/cvdriver.h"
 #include "Math/cvmath.h"
 
 typedef struct cvBitmap cvBitmap;

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "Engine/cvdriver.h"
+#include "Driver/cvdriver.h"
 #include "Math/cvmath.h"
 
 typedef struct cvVFile cvVFile;
@@ -207,3 +207,6 @@ int cvWorld_CastDown(cvWorld* World, const cvVec3d* Start, float Distance, cvVec
 
 // Draws the world through Camera between the engine's begin-frame and end-frame.
 int cvWorld_Render(cvEngine* Engine, cvWorld* World, cvCamera* Camera);
+
+// Polygon submission through a camera view, shared with the puppets.
+#include "World/worlddraw.h"

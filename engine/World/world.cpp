@@ -11,7 +11,6 @@
 #include "Bitmap/cvbitmap.h"
 #include "Engine/cvengcore.h"
 #include "Support/cvsupport.h"
-#include "World/worlddraw.h"
 
 // --- Records ----------------------------------------------------------------
 

@@ -2,12 +2,12 @@
 // space polygons are clipped against the near plane and the view rectangle,
 // projected through the camera and handed to the render driver.
 //
-// Private to the engine (World and Actor modules).
+// Part of the World module's public header: puppets draw through it too.
 #pragma once
 
 #include <cstdint>
 
-#include "Engine/cvdriver.h"
+#include "Driver/cvdriver.h"
 #include "Math/cvmath.h"
 
 typedef struct cvCamera cvCamera;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Support/cvsupport.h"
 #include "VFile/cvvfile.h"
 #include "fuzz.h"

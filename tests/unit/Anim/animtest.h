@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "VFile/cvvfile.h"
 #include "memfile.h"
 

@@ -2,7 +2,7 @@
 // three ways: BAD_NOHOOK exports no DriverHook, BAD_VERSION hands over a
 // table of version 100.2, BAD_INIT enumerates one device and mode but
 // refuses to open.
-#include "Engine/cvdriver.h"
+#include "Driver/cvdriver.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The key-type independent parts of the binary and text key blocks.
-#include "Actor/anim_keyblock.h"
+#include "Anim/anim_keyblock.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Transform arrays: a counted array of transforms, such as the world
 // transforms of a pose's joints.
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Support/cvsupport.h"
 
 cvXFArray* cvXFArray_Create(int32_t Count) {

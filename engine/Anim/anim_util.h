@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Actor/anim.h"
+#include "Anim/cvanim.h"
 #include "Support/cvsupport.h"
 
 namespace cvanim {

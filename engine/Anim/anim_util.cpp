@@ -1,6 +1,6 @@
 // Bounded text lines, locale-independent numbers and small binary helpers
 // shared by the key-frame, event, string-block, path and motion file forms.
-#include "Actor/anim_util.h"
+#include "Anim/anim_util.h"
 
 #include <charconv>
 #include <cmath>

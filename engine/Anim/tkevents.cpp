@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Actor/anim.h"
-#include "Actor/anim_util.h"
+#include "Anim/cvanim.h"
+#include "Anim/anim_util.h"
 #include "Support/cvsupport.h"
 
 using namespace cvanim;

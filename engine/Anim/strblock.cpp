@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "Actor/anim.h"
-#include "Actor/anim_util.h"
+#include "Anim/cvanim.h"
+#include "Anim/anim_util.h"
 #include "Support/cvsupport.h"
 
 using namespace cvanim;
