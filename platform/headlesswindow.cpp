@@ -9,6 +9,7 @@ HeadlessWindow::HeadlessWindow(int32_t width, int32_t height) : width_(width), h
   record_.GetClientSize = &HeadlessWindow::getClientSize;
   record_.GetCursorPos = &HeadlessWindow::getCursorPos;
   record_.Present = &HeadlessWindow::present;
+  record_.SetCursorPos = &HeadlessWindow::setCursorPos;
 }
 
 void HeadlessWindow::SetClientSize(int32_t width, int32_t height) {
@@ -31,6 +32,10 @@ void HeadlessWindow::getCursorPos(cvWindow* w, int32_t* x, int32_t* y) {
   auto* self = static_cast<HeadlessWindow*>(w->Context);
   if (x) *x = self->cursorX_;
   if (y) *y = self->cursorY_;
+}
+
+void HeadlessWindow::setCursorPos(cvWindow* w, int32_t x, int32_t y) {
+  static_cast<HeadlessWindow*>(w->Context)->SetCursor(x, y);
 }
 
 void HeadlessWindow::present(cvWindow* w, const void* pixels, int32_t width, int32_t height,

@@ -28,6 +28,9 @@ struct cvWindow {
   // Shows a finished frame. Pitch is in bytes; the window copies the pixels.
   void (*Present)(cvWindow* Window, const void* Pixels, int32_t Width, int32_t Height, int32_t Pitch,
                   int32_t Format);
+  // Moves the cursor to a point given in client coordinates (the fly and
+  // actor actions recentre it). Drivers never call it.
+  void (*SetCursorPos)(cvWindow* Window, int32_t X, int32_t Y);
 };
 }
 
@@ -53,6 +56,7 @@ class HeadlessWindow {
  private:
   static void getClientSize(cvWindow* w, int32_t* width, int32_t* height);
   static void getCursorPos(cvWindow* w, int32_t* x, int32_t* y);
+  static void setCursorPos(cvWindow* w, int32_t x, int32_t y);
   static void present(cvWindow* w, const void* pixels, int32_t width, int32_t height, int32_t pitch,
                       int32_t format);
 
