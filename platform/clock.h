@@ -12,4 +12,9 @@ int64_t PerformanceFrequency();
 // Milliseconds since the process started.
 uint32_t TickCount();
 
+// Replaces the source of TickCount (tests drive time by hand); null restores
+// the real clock.
+using TickSource = uint32_t (*)();
+void SetTickSource(TickSource Source);
+
 }  // namespace cvplatform

@@ -1,0 +1,6 @@
+// The whole object framework: every class family's header.
+#pragma once
+
+#include "framework/scene.h"
+#include "framework/actor.h"
+#include "framework/engine.h"
