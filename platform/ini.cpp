@@ -60,16 +60,24 @@ bool equalNoCase(const std::string& a, const char* b) {
   return true;
 }
 
-// The value of Key in Section, or nothing when the file, the section or the
-// key is absent or the file is not a well-formed configuration file.
+// The value of Key in Section of the file at path, or nothing.
 std::optional<std::string> lookup(const char* path, const char* section, const char* key) {
-  if (!section || !key) return std::nullopt;
-  std::string text;
-  if (!readWholeFile(path, &text)) return std::nullopt;
+  std::string text, value;
+  if (!readWholeFile(path, &text) || !IniFindValue(text.data(), text.size(), section, key, &value))
+    return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool IniFindValue(const char* Data, size_t Size, const char* section, const char* key,
+                  std::string* Value) {
+  if (!Data || !section || !key || !Value) return false;
+  std::string text(Data, Size);
   // A UTF-8 byte-order mark at the very start is allowed (editors add it).
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   for (unsigned char c : text)
-    if (c < 0x20 && c != '\t' && c != '\r' && c != '\n') return std::nullopt;
+    if (c < 0x20 && c != '\t' && c != '\r' && c != '\n') return false;
 
   std::optional<std::string> found;
   bool inSection = false;
@@ -83,12 +91,12 @@ std::optional<std::string> lookup(const char* path, const char* section, const c
     line = trim(line);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {
-      if (line.back() != ']') return std::nullopt;
+      if (line.back() != ']') return false;
       inSection = equalNoCase(trim(line.substr(1, line.size() - 2)), section);
       continue;
     }
     const size_t eq = line.find('=');
-    if (eq == std::string::npos || eq == 0) return std::nullopt;
+    if (eq == std::string::npos || eq == 0) return false;
     if (found || !inSection) continue;  // the first occurrence wins; keep checking the form
     if (!equalNoCase(trim(line.substr(0, eq)), key)) continue;
     std::string value = trim(line.substr(eq + 1));
@@ -97,10 +105,10 @@ std::optional<std::string> lookup(const char* path, const char* section, const c
       value = value.substr(1, value.size() - 2);
     found = value;
   }
-  return found;
+  if (!found) return false;
+  *Value = std::move(*found);
+  return true;
 }
-
-}  // namespace
 
 std::string FindConfigFile(const char* FileName) {
   if (!FileName || !*FileName) return {};

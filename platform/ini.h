@@ -7,10 +7,17 @@
 // lookup in it gives the default. Files are never written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace cvplatform {
+
+// The value of Key in Section of a configuration file's Size bytes at Text:
+// true with *Value set when found in a well-formed file; false when the file
+// is not plain text, holds a malformed line, or lacks the section or key.
+bool IniFindValue(const char* Text, size_t Size, const char* Section, const char* Key,
+                  std::string* Value);
 
 // Where a configuration file named FileName is read from: the current
 // directory when it holds the file, else the program's directory when that
