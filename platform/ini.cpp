@@ -83,12 +83,11 @@ bool IniFindValue(const char* Data, size_t Size, const char* section, const char
   bool inSection = false;
   size_t pos = 0;
   while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
+    // Lines end with LF, CR LF or a lone CR.
+    size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    std::string line = trim(text.substr(pos, end - pos));
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = trim(line);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {
       if (line.back() != ']') return false;

@@ -222,9 +222,11 @@ TEST_F(FrameworkTest, IniRulesCaseCommentsQuotesAndCutting) {
     cvplatform::IniGetString("b.ini", "Driver", "Mode", "None", buf, sizeof(buf));
     EXPECT_STREQ(buf, "None") << text;
   }
-  WriteText("c.ini", "\xEF\xBB\xBF[Driver]\nMode=X\n");  // a leading byte-order mark is fine
+  // A leading byte-order mark is fine; a lone CR ends a line.
+  WriteText("c.ini", "\xEF\xBB\xBF[Driver]\rMode=X\rWidth=5");
   cvplatform::IniGetString("c.ini", "Driver", "Mode", "None", buf, sizeof(buf));
   EXPECT_STREQ(buf, "X");
+  EXPECT_EQ(cvplatform::IniGetInt("c.ini", "Driver", "Width", -1), 5);
   EXPECT_EQ(cvplatform::FindConfigFile("c.ini"), "c.ini");
   EXPECT_EQ(cvplatform::FindConfigFile("nowhere.ini"), "");
 }
