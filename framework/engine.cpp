@@ -258,19 +258,19 @@ void Engine::SetPlayerActor(Actor* Player) { PlayerActor = Player; }
 // --- Lights, sounds, clients -----------------------------------------------------------
 
 bool Engine::AddLight(Light* Lamp) {
-  if (NumLights >= MaxLights) return false;
+  if (!Lamp || NumLights >= MaxLights) return false;
   Lights[NumLights++] = Lamp;
   return true;
 }
 
 bool Engine::AddAreaSound(AreaSound* Noise) {
-  if (NumAreaSounds >= MaxAreaSounds) return false;
+  if (!Noise || NumAreaSounds >= MaxAreaSounds) return false;
   AreaSounds[NumAreaSounds++] = Noise;
   return true;
 }
 
 bool Engine::AddTempSound(Sound* Noise) {
-  if (NumTempSounds >= MaxTempSounds) return false;
+  if (!Noise || NumTempSounds >= MaxTempSounds) return false;
   TempSounds[NumTempSounds++] = Noise;
   return true;
 }

@@ -83,6 +83,9 @@ class Engine {
   int FindActorWithPtr(Actor* Player);
   void SetPlayerActor(Actor* Player);
 
+  // Hold (not owned) a light or an area sound that ExecuteWorld runs every
+  // frame, or a temporary sound that it deletes once it has finished; false
+  // for null or a full list.
   bool AddLight(Light* Lamp);
   bool AddAreaSound(AreaSound* Noise);
   bool AddTempSound(Sound* Noise);
