@@ -32,7 +32,6 @@ class FrameworkTest : public ::testing::Test {
     cvplatform::ReleaseAllKeys();
     ASSERT_EQ(chdir(oldDirectory_.c_str()), 0);
   }
-  // Writes a file into the test's current directory.
   void WriteText(const std::string& Name, const std::string& Text) {
     cvtest::WriteFileBytes(dir_.File(Name), std::vector<uint8_t>(Text.begin(), Text.end()));
   }
