@@ -92,7 +92,8 @@ class Engine {
   // Removes and deletes the temporary sound at Index.
   bool RemoveTempSound(int Index);
 
-  // A new client appended to the list; null when 20 are held.
+  // A new client appended to the list; null when 20 are held. Clients are
+  // defined by the network module: without it there are none.
   Client* GetNewClient();
   int FindClientWithId(long Id);
   // Removes the client, its actor, and deletes it; false for an index not held.
