@@ -30,7 +30,8 @@ struct RowTarget {
 
 // Decodes run-length encoded indices (BitsPerIndex 8 or 4) from the current
 // position into Target, whose bytes must be zero: pixels the stream skips with
-// a delta or an early end of line or bitmap keep index 0. Runs past the row,
+// a delta or an early end of line or bitmap keep index 0. Runs and literals
+// may reach into the row's padding (dropped there); runs past the padded row,
 // pixels below the last row and deltas out of the image are refused. On
 // success the file position is just after the end-of-bitmap code (or the end
 // of the file when the stream stops after the last row without one).

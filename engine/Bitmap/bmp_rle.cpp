@@ -6,6 +6,10 @@
 // the bitmap, 2 moves right and down by the two bytes that follow, and 3..255
 // is that many literal indices, padded to an even number of bytes.
 //
+// Encoders commonly code whole padded rows (a row of a 4-byte multiple of
+// indices), so runs, literals and deltas may reach into the padding; what
+// lands there is dropped. Anything beyond the padded row is refused.
+//
 // The stream's length is only known once its end-of-bitmap code has been
 // read, so the decoder reads ahead in blocks and gives back what it did not
 // use, leaving the file just after the bitmap like every other reader.
@@ -59,6 +63,9 @@ int DecodeRle(cvVFile* File, int32_t BitsPerIndex, const RowTarget& Target) {
   if (BitsPerIndex != 8 && BitsPerIndex != 4) return CV_ERROR(-1), 0;
   const bool nibbles = BitsPerIndex == 4;
   ByteReader in(File);
+  // Indices a padded row holds: 4 bytes of indices at a time.
+  const int32_t perWord = nibbles ? 8 : 4;
+  const int32_t padded = (int32_t)(((int64_t)Target.Width + perWord - 1) / perWord * perWord);
   int32_t x = 0, y = 0;
   for (;;) {
     uint8_t count = 0, value = 0;
@@ -71,9 +78,10 @@ int DecodeRle(cvVFile* File, int32_t BitsPerIndex, const RowTarget& Target) {
     if (!in.Next(&value)) return CV_ERROR(-1), 0;
 
     if (count > 0) {
-      if (y >= Target.Height || count > Target.Width - x) return CV_ERROR(-1), 0;
+      if (y >= Target.Height || count > padded - x) return CV_ERROR(-1), 0;
       uint8_t* row = Target.Row(y);
-      for (int32_t i = 0; i < count; ++i)
+      const int32_t shown = std::min<int32_t>(count, Target.Width - x);
+      for (int32_t i = 0; i < shown; ++i)
         row[x + i] = nibbles ? (uint8_t)((i & 1) ? (value & 0x0F) : (value >> 4)) : value;
       x += count;
       continue;
@@ -91,25 +99,22 @@ int DecodeRle(cvVFile* File, int32_t BitsPerIndex, const RowTarget& Target) {
       case 2: {  // delta: the pixels passed over keep index 0
         uint8_t dx = 0, dy = 0;
         if (!in.Next(&dx) || !in.Next(&dy)) return CV_ERROR(-1), 0;
-        if (dx > Target.Width - x || dy >= Target.Height - y) return CV_ERROR(-1), 0;
+        if (dx > padded - x || dy >= Target.Height - y) return CV_ERROR(-1), 0;
         x += dx;
         y += dy;
         break;
       }
       default: {  // literal indices
         const int32_t n = value;
-        if (y >= Target.Height || n > Target.Width - x) return CV_ERROR(-1), 0;
+        if (y >= Target.Height || n > padded - x) return CV_ERROR(-1), 0;
         uint8_t* row = Target.Row(y);
         const int32_t bytes = nibbles ? (n + 1) / 2 : n;
         uint8_t b = 0;
         for (int32_t i = 0; i < bytes; ++i) {
           if (!in.Next(&b)) return CV_ERROR(-1), 0;
-          if (nibbles) {
-            row[x + 2 * i] = (uint8_t)(b >> 4);
-            if (2 * i + 1 < n) row[x + 2 * i + 1] = (uint8_t)(b & 0x0F);
-          } else {
-            row[x + i] = b;
-          }
+          const int32_t at = x + (nibbles ? 2 * i : i);
+          if (at < Target.Width) row[at] = nibbles ? (uint8_t)(b >> 4) : b;
+          if (nibbles && 2 * i + 1 < n && at + 1 < Target.Width) row[at + 1] = (uint8_t)(b & 0x0F);
         }
         if ((bytes & 1) && !in.Next(&b)) return CV_ERROR(-1), 0;
         x += n;
