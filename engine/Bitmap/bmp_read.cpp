@@ -45,8 +45,9 @@ enum : uint32_t {
 };
 
 // Run-length encoded pixels can describe a large image in few bytes (a
-// delta skips whole rows). The level may take this much more than 256 bytes
-// per stored byte, so that a short hostile file cannot ask for a huge one.
+// delta skips whole rows). A level larger than this needs a stored byte for
+// every 256 of its bytes, so that a short hostile file cannot ask for a huge
+// one.
 constexpr uint64_t kRleUnbackedBytes = 16ull * 1024 * 1024;
 
 struct Header {
