@@ -4,3 +4,5 @@
 #include "framework/scene.h"
 #include "framework/actor.h"
 #include "framework/engine.h"
+#include "framework/sound.h"
+#include "framework/soundsystem.h"

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "framework/wavefile.h"  // the error codes
+
 typedef struct cvVFile cvVFile;
 typedef struct cvWindow cvWindow;
 
