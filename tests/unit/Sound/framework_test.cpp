@@ -128,7 +128,8 @@ TEST_F(LightsAndSounds, ALightColoursTheActorWhereItShinesAndMovesWithApply) {
 
   // The Engine runs the light's action each frame; the world light follows
   // the committed position only with Apply.
-  ASSERT_TRUE(Lamp.RegisterAction("away", new MoveAway));
+  MoveAway Away;  // DeleteAction leaves the action object to its owner
+  ASSERT_TRUE(Lamp.RegisterAction("away", &Away));
   ASSERT_TRUE(Lamp.UseAction("away"));
   EXPECT_NEAR(Draw(0x0000FF).Lit, Blue.Lit, Blue.Lit / 10);
   EXPECT_EQ(Lamp.LastEngine, E.get());
@@ -136,7 +137,6 @@ TEST_F(LightsAndSounds, ALightColoursTheActorWhereItShinesAndMovesWithApply) {
   Lamp.DeleteAction("away");
   ASSERT_TRUE(Lamp.Apply());
   EXPECT_EQ(Draw(0x0000FF).Lit, 0);
-  Lamp.UnRegisterAllActions();
 }
 
 TEST_F(LightsAndSounds, ALightOnAFullWorldHoldsNoHandleAndDoesNothing) {
