@@ -32,7 +32,7 @@ extern "C" int cvFuzz_WriteSeeds(const char* Dir) {
   Seed("mono8", PcmWave(1, 8, 8000, 40));
   Seed("stereo16", PcmWave(2, 16, 44100, 30));
   Seed("fmt14_stereo8", WaveBytes({{"fmt ", FormatBody(1, 2, 22050, 8, 14)}, {"data", Samples(2, 8, 9)}}));
-  Seed("extensible16", WaveBytes({{"fmt ", ExtensibleBody(1, 2, 48000, 16, 16)}, {"data", Samples(2, 16, 12)}}));
+  Seed("extensible16", WaveBytes({{"fmt ", FormatBody(0, 2, 48000, 16, 40, -1, 1)}, {"data", Samples(2, 16, 12)}}));
   Seed("list_fact_odd_data",
        WaveBytes({{"LIST", {'I', 'N', 'F', 'O', 'x'}},
                   {"fmt ", FormatBody(1, 1, 11025, 16, 18)},

@@ -18,35 +18,30 @@ inline void PutLE(std::vector<uint8_t>& B, uint32_t V, int Bytes) {
   for (int i = 0; i < Bytes; ++i) B.push_back((uint8_t)(V >> (8 * i)));
 }
 
-// A "fmt " body: PCM fields, cut or padded to Size bytes (14, 16, 18, 40...).
+// A "fmt " body cut or padded to Size bytes. SubTag > 0 makes it extensible
+// (40 bytes) with that standard sub-format and ValidBits = Bits.
 inline std::vector<uint8_t> FormatBody(uint16_t Encoding, uint16_t Channels, uint32_t Rate, uint16_t Bits,
-                                       uint32_t Size = 16, int BlockAlign = -1) {
+                                       uint32_t Size = 16, int BlockAlign = -1, uint16_t SubTag = 0) {
   const uint16_t Align = BlockAlign >= 0 ? (uint16_t)BlockAlign : (uint16_t)(Channels * Bits / 8);
   std::vector<uint8_t> B;
-  PutLE(B, Encoding, 2);
+  PutLE(B, SubTag ? 0xFFFE : Encoding, 2);
   PutLE(B, Channels, 2);
   PutLE(B, Rate, 4);
   PutLE(B, Rate * Align, 4);
   PutLE(B, Align, 2);
   PutLE(B, Bits, 2);
-  B.resize(Size, 0);
+  if (SubTag) {
+    PutLE(B, 22, 2);    // extra bytes
+    PutLE(B, Bits, 2);  // valid bits
+    PutLE(B, 3, 4);     // speaker mask
+    PutLE(B, SubTag, 2);
+    for (uint8_t b : {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}) B.push_back(b);
+  }
+  B.resize(SubTag ? 40 : Size, 0);
   return B;
 }
 
-// An extensible "fmt " body whose sub-format is the standard one with tag SubTag.
-inline std::vector<uint8_t> ExtensibleBody(uint16_t SubTag, uint16_t Channels, uint32_t Rate, uint16_t Bits,
-                                           uint16_t ValidBits) {
-  std::vector<uint8_t> B = FormatBody(0xFFFE, Channels, Rate, Bits, 18);
-  B[16] = 22;  // extra bytes
-  PutLE(B, ValidBits, 2);
-  PutLE(B, Channels == 1 ? 4 : 3, 4);  // speaker mask
-  PutLE(B, SubTag, 2);
-  for (uint8_t b : {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
-    B.push_back(b);
-  return B;
-}
-
-// Frames sample frames of a ramp in the given layout.
+// Frames sample frames of a ramp.
 inline std::vector<uint8_t> Samples(uint16_t Channels, uint16_t Bits, uint32_t Frames) {
   std::vector<uint8_t> B;
   for (uint32_t i = 0; i < Frames * Channels; ++i) PutLE(B, i * 977u, Bits / 8);
@@ -62,12 +57,10 @@ inline std::vector<uint8_t> WaveBytes(const std::vector<WaveChunk>& Chunks) {
     B.insert(B.end(), C.Body.begin(), C.Body.end());
     if (C.Body.size() & 1) B.push_back(0);
   }
-  const uint32_t Riff = (uint32_t)B.size() - 8;
-  for (int i = 0; i < 4; ++i) B[4 + i] = (uint8_t)(Riff >> (8 * i));
+  for (int i = 0; i < 4; ++i) B[4 + i] = (uint8_t)((B.size() - 8) >> (8 * i));
   return B;
 }
 
-// A playable PCM wave file of Frames frames.
 inline std::vector<uint8_t> PcmWave(uint16_t Channels, uint16_t Bits, uint32_t Rate, uint32_t Frames) {
   return WaveBytes({{"fmt ", FormatBody(1, Channels, Rate, Bits)}, {"data", Samples(Channels, Bits, Frames)}});
 }
