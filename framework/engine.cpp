@@ -12,16 +12,13 @@
 
 #include "framework/actor.h"
 #include "framework/scene.h"
+#include "framework/sound.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/ini.h"
 
-// Lights, sounds and network clients are defined by their own modules;
-// the steps that need them are compiled in once those modules are built.
-#if __has_include("framework/sound.h")
-#include "framework/sound.h"
-#define CV_FRAMEWORK_HAS_SOUND 1
-#endif
+// Network clients are defined by their own module; the steps that need
+// them are compiled in once it is built.
 #if __has_include("framework/netmgr.h")
 #include "framework/netmgr.h"
 #define CV_FRAMEWORK_HAS_NET 1
@@ -209,17 +206,13 @@ bool Engine::EndFrame() {
 
 bool Engine::ExecuteWorld(float Time) {
   for (int32_t i = 0; i < NumActors; ++i) Actors[i]->PerformAction(this, Time);
-#if CV_FRAMEWORK_HAS_SOUND
   for (int32_t i = 0; i < NumLights; ++i) Lights[i]->PerformAction(this, Time);
-#endif
   if (CurrentCamera) CurrentCamera->PerformAction(this, Time);
-#if CV_FRAMEWORK_HAS_SOUND
   for (int32_t i = 0; i < NumAreaSounds; ++i) AreaSounds[i]->PerformAction(this, Time);
   // Finished temporary sounds go; the one moved into a freed slot is looked
   // at on the next call.
   for (int32_t i = 0; i < NumTempSounds; ++i)
     if (!TempSounds[i]->IsPlaying()) RemoveTempSound(i);
-#endif
   TextPump();
   return true;
 }
@@ -280,11 +273,7 @@ bool Engine::RemoveTempSound(int Index) {
   Sound* gone = TempSounds[Index];
   TempSounds[Index] = TempSounds[--NumTempSounds];
   TempSounds[NumTempSounds] = nullptr;
-#if CV_FRAMEWORK_HAS_SOUND
   delete gone;
-#else
-  (void)gone;  // no Sound can exist without the sound module
-#endif
   return true;
 }
 
