@@ -279,11 +279,9 @@ uint32_t SoundSystem::Play(uint32_t Id, float Volume, float Pan, float Frequency
   Definition* D = Id ? S.findDefinition(Id) : nullptr;
   if (!D || !S.begin()) return fail(CV_SOUND_ERROR_DEVICE);
   // Duplicates that have finished are forgotten; their identifiers lapse.
-  std::erase_if(D->Duplicates, [&S](Channel& C) {
-    if (S.isPlaying(C)) return false;
-    S.releaseChannel(C);
-    return true;
-  });
+  for (Channel& Dup : D->Duplicates)
+    if (!S.isPlaying(Dup)) S.releaseChannel(Dup);
+  std::erase_if(D->Duplicates, [](const Channel& C) { return C.Source == 0; });
   Channel* C = &D->Own;
   if (S.isPlaying(D->Own)) {
     Channel Dup;
