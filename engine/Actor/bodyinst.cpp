@@ -61,7 +61,10 @@ const cvBodyInst_Geometry* cvBodyInst_GetGeometry(cvBodyInst* Instance, const cv
   }
   const cvBody* B = Instance->Body;
   cvBodyInst_Geometry& G = Instance->Geometry;
-  if (Level < 0 || Level >= B->LevelCount || Level >= CV_BODY_MAX_LEVELS) {
+  // Level 0, the full mesh, exists in every body. A body whose file had no
+  // face lists (a level count of 0) has an empty full mesh: it draws nothing
+  // instead of failing every frame. Other levels must be in use.
+  if (Level < 0 || Level >= std::max<int32_t>(B->LevelCount, 1) || Level >= CV_BODY_MAX_LEVELS) {
     CV_ERROR(-1);
     return nullptr;
   }
@@ -69,7 +72,7 @@ const cvBodyInst_Geometry* cvBodyInst_GetGeometry(cvBodyInst* Instance, const cv
   // 1. Buffers sized to the body's counts and the level's faces.
   const int32_t VertexCount = std::max<int32_t>(B->VertexCount, 0);
   const int32_t NormalCount = std::max<int32_t>(B->NormalCount, 0);
-  const int32_t FaceCount = std::max<int32_t>(B->Levels[Level].FaceCount, 0);
+  const int32_t FaceCount = Level < B->LevelCount ? std::max<int32_t>(B->Levels[Level].FaceCount, 0) : 0;
   if (G.VertexCount != VertexCount) {
     if (!resize(G.Vertices, VertexCount)) {
       CV_ERROR(96);
@@ -128,8 +131,13 @@ const cvBodyInst_Geometry* cvBodyInst_GetGeometry(cvBodyInst* Instance, const cv
         M.M[R][2] *= Scale->Z;
       }
     }
-    if (!Src.Active) continue;
     cvBodyInst_Vertex& Dst = G.Vertices[V];
+    if (!Src.Active) {
+      // Not transformed; its slot still holds defined values (no face that
+      // uses it is handed on, see step 5).
+      Dst = cvBodyInst_Vertex{Src.Position, Src.U, Src.V, Src.BoneIndex};
+      continue;
+    }
     cvXForm3d_Transform(&M, &Src.Position, &Dst.Position);
     Dst.U = Src.U;
     Dst.V = Src.V;
@@ -145,26 +153,37 @@ const cvBodyInst_Geometry* cvBodyInst_GetGeometry(cvBodyInst* Instance, const cv
   // 4. Normals turn with their bones (unscaled).
   for (int32_t N = 0; N < NormalCount; ++N) {
     const cvBodyNormal& Src = B->Normals[N];
-    if (!Src.Active) continue;
-    if (Src.BoneIndex >= 0 && Src.BoneIndex < TransformCount)
+    if (!Src.Active)
+      G.Normals[N] = Src.Normal;
+    else if (Src.BoneIndex >= 0 && Src.BoneIndex < TransformCount)
       cvXForm3d_Rotate(&Bones[Src.BoneIndex], &Src.Normal, &G.Normals[N]);
     else
       G.Normals[N] = Src.Normal;
   }
 
-  // 5. Faces of the level, rebuilt only when the level changed.
+  // 5. Faces of the level, rebuilt only when the level changed. A face with a
+  // corner on a vertex or normal that is not active is left out: the instance
+  // does not pose those, so the face has no place to be drawn.
   if (Level != Instance->LastLevel) {
-    const cvBodyFace* Faces = B->Levels[Level].Faces;
+    const cvBodyFace* Faces = FaceCount > 0 ? B->Levels[Level].Faces : nullptr;
+    int32_t Kept = 0;
     for (int32_t F = 0; F < FaceCount; ++F) {
-      cvBodyInst_Face& D = G.Faces[F];
+      const cvBodyFace& S = Faces[F];
+      bool Posed = true;
+      for (int C = 0; C < 3 && Posed; ++C) {
+        const uint16_t VI = S.VertexIndex[C], NI = S.NormalIndex[C];
+        Posed = (VI >= VertexCount || B->Vertices[VI].Active) && (NI >= NormalCount || B->Normals[NI].Active);
+      }
+      if (!Posed) continue;
+      cvBodyInst_Face& D = G.Faces[Kept++];
       D.Reserved = 0;
-      D.MaterialIndex = Faces[F].MaterialIndex;
+      D.MaterialIndex = S.MaterialIndex;
       for (int C = 0; C < 3; ++C) {
-        D.Corner[C][0] = Faces[F].VertexIndex[C];
-        D.Corner[C][1] = Faces[F].NormalIndex[C];
+        D.Corner[C][0] = S.VertexIndex[C];
+        D.Corner[C][1] = S.NormalIndex[C];
       }
     }
-    G.FaceCount = (uint16_t)FaceCount;
+    G.FaceCount = (uint16_t)Kept;
     Instance->LastLevel = Level;
     Instance->FaceRebuilds++;
   }

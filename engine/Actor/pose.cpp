@@ -105,6 +105,20 @@ bool InChain(const cvPose* Pose, int32_t Joint, int32_t Chain) {
 
 void Update(cvPose* Pose, int32_t Wanted);
 
+// Takes Pose out of its parent pose's list of hanging poses.
+void Unhang(cvPose* Pose) {
+  cvPose* parent = Pose->ParentPose;
+  if (!parent) return;
+  for (cvPose** link = &parent->FirstHung; *link; link = &(*link)->NextHung) {
+    if (*link == Pose) {
+      *link = Pose->NextHung;
+      break;
+    }
+  }
+  Pose->NextHung = nullptr;
+  Pose->ParentPose = nullptr;
+}
+
 // Places the root of a pose that hangs from another.
 void UpdateHangingRoot(cvPose* Pose) {
   cvPose* parent = Pose->ParentPose;
@@ -358,6 +372,8 @@ cvPose* cvPose_Create(void) {
 void cvPose_Destroy(cvPose** Pose) {
   if (!Pose || !*Pose) return;
   cvPose* pose = *Pose;
+  Unhang(pose);
+  while (pose->FirstHung) cvPose_Detach(pose->FirstHung);
   cvStrBlock_Destroy(&pose->JointNames);
   if (pose->Transforms) cvXFArray_Destroy(&pose->Transforms);
   cvRam_Free(pose->Joints);
@@ -552,6 +568,11 @@ int cvPose_Attach(cvPose* Pose, int32_t AttachJointIndex, cvPose* ParentPose,
       return 0;
     }
   }
+  if (Pose->ParentPose != ParentPose) {
+    Unhang(Pose);
+    Pose->NextHung = ParentPose->FirstHung;
+    ParentPose->FirstHung = Pose;
+  }
   Pose->AttachJointIndex = AttachJointIndex;
   Pose->ParentPose = ParentPose;
   Pose->HasAttachJoint = AttachJointIndex != -1;
@@ -565,7 +586,7 @@ int cvPose_Detach(cvPose* Pose) {
     CV_ERROR(-1);
     return 0;
   }
-  Pose->ParentPose = nullptr;
+  Unhang(Pose);
   Pose->HasAttachJoint = 0;
   Pose->AttachJointIndex = -1;
   ResetRoot(Pose, -1, nullptr);

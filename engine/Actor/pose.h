@@ -46,6 +46,8 @@ typedef struct cvPose {
   int32_t HasAttachJoint;     // a non-root joint is the one fastened to ParentPose
   int32_t AttachJointIndex;   // that joint; -1 for the root
   struct cvPose* ParentPose;  // the pose this one hangs from, or null
+  struct cvPose* FirstHung;   // first pose hanging from this one, or null
+  struct cvPose* NextHung;    // next pose hanging from the same ParentPose
   cvPoseJoint Root;           // ParentIndex: joint of ParentPose it hangs from
   cvXForm3d RootWorld;        // the root's world transform (Root.World points here)
   int32_t RootTouched;
@@ -58,6 +60,9 @@ typedef struct cvPose {
 } cvPose;
 
 cvPose* cvPose_Create(void);
+// Frees the pose. It first lets go of the pose it hangs from, and every pose
+// hanging from it is detached (as by cvPose_Detach), so that none is left
+// pointing at freed memory.
 void cvPose_Destroy(cvPose** Pose);
 
 // Appends a joint (Name may be null: an empty name). ParentIndex must be -1
@@ -88,8 +93,9 @@ int cvPose_Clear(cvPose* Pose, const cvXForm3d* RootTransform);
 
 // Hangs Pose (at joint AttachJointIndex, -1 its root) from joint
 // ParentJointIndex of ParentPose, through Attachment (null: identity).
-// Error -1 when that would make a cycle of poses. The parent pose is not
-// referenced: detach before destroying it.
+// Error -1 when that would make a cycle of poses. A pose that already hangs
+// from another moves. The parent pose keeps a list of the poses hanging from
+// it and detaches them when it is destroyed.
 int cvPose_Attach(cvPose* Pose, int32_t AttachJointIndex, cvPose* ParentPose,
                   int32_t ParentJointIndex, const cvXForm3d* Attachment);
 int cvPose_Detach(cvPose* Pose);

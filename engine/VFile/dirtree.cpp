@@ -197,12 +197,16 @@ cvDirTree* cvDirTree_AddFile(cvDirTree* Directory, const char* Path, int IsDirec
   if (!Directory || !Path) return nullptr;
   std::string path = Path;
   if (!path.empty() && path.back() == '\\') path.pop_back();
+  // An empty component (a leading or doubled backslash) names nothing. The
+  // parent look-up below ignores a trailing backslash, so without this check
+  // "D", two backslashes, "x" would add a second "x" to "D" that hides the first.
+  if ((!path.empty() && path.front() == '\\') || path.find("\\\\") != std::string::npos) return nullptr;
   size_t slash = path.rfind('\\');
   std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   if (leaf.empty() || leaf.size() >= CV_DIRTREE_COMPONENT_SIZE) return nullptr;
   cvDirTree* parent = slash == std::string::npos ? Directory
                                                  : cvDirTree_FindExact(Directory, path.substr(0, slash).c_str());
-  if (slash == 0 || !parent || !(parent->Attributes & CV_VFILE_ATTRIB_DIRECTORY)) return nullptr;
+  if (!parent || !(parent->Attributes & CV_VFILE_ATTRIB_DIRECTORY)) return nullptr;
   cvDirTree* entry = NewEntry(leaf.c_str(), leaf.size());
   if (!entry) return nullptr;
   if (IsDirectory) entry->Attributes = CV_VFILE_ATTRIB_DIRECTORY;

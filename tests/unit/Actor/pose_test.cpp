@@ -193,6 +193,42 @@ TEST(Pose, AttachRefusesCycles) {
   EXPECT_EQ(a->ParentPose, nullptr);
 }
 
+// A pose keeps no pointer to a pose that is gone: destroying a parent frees
+// the poses hung from it, destroying a hanging pose leaves its parent's list,
+// and moving a pose to another parent leaves the first one's list.
+TEST(Pose, DestroyingAPoseDetachesThePosesHungFromIt) {
+  PosePtr body = ThreeJoints();
+  PosePtr other = ThreeJoints();
+  PosePtr sword = ThreeJoints();
+  PosePtr shield = ThreeJoints();
+  PosePtr dagger = ThreeJoints();
+  const cvXForm3d away = Translation(10, 0, 0);
+  ASSERT_TRUE(cvPose_Clear(body.get(), &away));
+  ASSERT_TRUE(cvPose_Attach(sword.get(), 1, body.get(), 2, nullptr));
+  ASSERT_TRUE(cvPose_Attach(shield.get(), -1, body.get(), -1, nullptr));
+  ASSERT_TRUE(cvPose_Attach(shield.get(), -1, body.get(), 0, nullptr));  // again: listed once
+  ASSERT_TRUE(cvPose_Attach(dagger.get(), -1, sword.get(), 2, nullptr));
+  ASSERT_TRUE(cvPose_Attach(dagger.get(), -1, other.get(), 0, nullptr));  // moves away from the sword
+  EXPECT_FLOAT_EQ(WorldOf(shield.get(), 0).T.X, 10.0f);
+
+  body.reset();
+  EXPECT_EQ(sword->ParentPose, nullptr);
+  EXPECT_EQ(shield->ParentPose, nullptr);
+  EXPECT_EQ(sword->HasAttachJoint, 0);
+  // Free again: joint 0 sits one unit up from an identity root.
+  ExpectNear(WorldOf(sword.get(), 0), Translation(0, 1, 0), "sword");
+  ExpectNear(WorldOf(shield.get(), 0), Translation(0, 1, 0), "shield");
+
+  sword.reset();  // the dagger no longer hangs from it
+  EXPECT_EQ(dagger->ParentPose, other.get());
+  ASSERT_TRUE(cvPose_Attach(shield.get(), -1, dagger.get(), 0, nullptr));
+  dagger.reset();  // leaves the other pose's list and lets the shield go
+  EXPECT_EQ(other->FirstHung, nullptr);
+  EXPECT_EQ(shield->ParentPose, nullptr);
+  other.reset();
+  ExpectNear(WorldOf(shield.get(), 0), Translation(0, 1, 0), "shield at the end");
+}
+
 TEST(Pose, MotionWithMatchingNamesSetsJointsByIndexWithScaledTranslation) {
   PosePtr pose = ThreeJoints();
   MotionPtr motion(MakeMotion("walk", {"a", "b", "c"}, 0.3f, 0.5f, 1));

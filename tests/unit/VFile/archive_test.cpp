@@ -109,6 +109,11 @@ TEST(VFileArchive, PathsAndDirectories) {
   EXPECT_TRUE(PutFile(archive, "Motions\\0", "zero"));
   EXPECT_TRUE(PutFile(motions, "1", "one"));
   EXPECT_FALSE(PutFile(archive, "Header\\x", "x"));  // a file holds no entries
+  // An empty component names nothing when creating either: no second "0"
+  // that would hide the first, no stray entries or directories.
+  for (const char* bad : {"Motions\\\\0", "Motions\\\\9", "\\New", "Motions\\9\\\\"})
+    EXPECT_FALSE(PutFile(archive, bad, "hidden")) << bad;
+  EXPECT_EQ(cvVFile_Open(archive, "Motions\\\\Sub", 12), nullptr);
   cvVFile_Close(motions);
   for (const char* bad : {"\\Header", "Motions\\\\0", "", "Nope", "motions\\2"})
     EXPECT_FALSE(cvVFile_Open(archive, bad, 1)) << bad;
@@ -126,6 +131,8 @@ TEST(VFileArchive, PathsAndDirectories) {
   cvVFile* dir = cvVFile_Open(m.archive, "motions", 9);
   ASSERT_NE(dir, nullptr);
   EXPECT_EQ(GetFile(dir, "0"), "zero");
+  EXPECT_FALSE(cvVFile_FileExists(dir, "9"));
+  EXPECT_FALSE(cvVFile_FileExists(dir, "Sub"));
   EXPECT_EQ(GetFile(m.archive, "Motions\\1"), "one");
   // Read-only archives take no new entries.
   EXPECT_EQ(cvVFile_Open(dir, "2", CV_VFILE_OPEN_CREATE), nullptr);

@@ -131,6 +131,37 @@ TEST(BodyInst, GeometryFollowsTheBonesAndChecksTheirCount) {
   cvBody_Destroy(&Body);
 }
 
+// Faces on corners the instance does not pose are left out; a body without
+// face lists poses its vertices and has no faces.
+TEST(BodyInst, FacesOnInactiveCornersAndBodiesWithoutFaceLists) {
+  cvXFArray* Bones = cvXFArray_Create(2);
+  const cvVec3d One = {1, 1, 1};
+  auto Faces = [&](void (*Change)(cvBody*), std::vector<int>* Out = nullptr) {
+    cvBody* Body = MakeBody(nullptr);
+    Change(Body);
+    cvBodyInst* I = cvBodyInst_Create(Body);
+    const cvBodyInst_Geometry* G = cvBodyInst_GetGeometry(I, &One, Bones, 0, nullptr);
+    int Count = G ? G->FaceCount : -1;
+    for (int F = 0; G && Out && F < G->FaceCount; ++F)
+      for (int C = 0; C < 3; ++C) Out->push_back(G->Vertices[G->Faces[F].Corner[C][0]].BoneIndex);
+    EXPECT_TRUE(G == nullptr || G->VertexCount == 6);
+    cvBodyInst_Destroy(&I);
+    cvBody_Destroy(&Body);
+    return Count;
+  };
+  EXPECT_EQ(Faces([](cvBody*) {}), 2);
+  std::vector<int> Kept;
+  EXPECT_EQ(Faces([](cvBody* B) { B->Vertices[0].Active = 0; }, &Kept), 1);  // a corner on the root
+  EXPECT_EQ(Kept, (std::vector<int>{1, 1, 1}));                               // the arm's face stays
+  Kept.clear();
+  EXPECT_EQ(Faces([](cvBody* B) { B->Normals[1].Active = 0; }, &Kept), 1);  // the arm's normal
+  EXPECT_EQ(Kept, (std::vector<int>{0, 0, 0}));
+  cvErrorLog_Clear();
+  EXPECT_EQ(Faces([](cvBody* B) { B->LevelCount = 0; }), 0);
+  EXPECT_TRUE(cvtest::LoggedCodes().empty());
+  cvXFArray_Destroy(&Bones);
+}
+
 TEST_F(PuppetTest, BoxesFollowThePose) {
   cvXForm3d Root;
   cvXForm3d_SetTranslation(&Root, 100, 0, 0);
@@ -263,6 +294,24 @@ TEST_F(PuppetTest, PreparingFailsCleanlyWhenMemoryRunsOut) {
       [](int Ok) { ASSERT_TRUE(Ok); });
   ASSERT_TRUE(cvActor_PrepareForRendering(A.Actor, World));
   EXPECT_EQ(Bitmap->RefCount, 4);
+}
+
+TEST_F(DrawTest, ABodyWithoutFaceListsDrawsNothingAndSucceeds) {
+  cvActorDef_GetBody(A.Def)->LevelCount = 0;  // as read from a stream that ends before its face lists
+  cvErrorLog_Clear();
+  for (int Frame = 0; Frame < 2; ++Frame) ASSERT_TRUE(cvActor_Render(A.Actor, &E.Engine, World, Camera));
+  EXPECT_TRUE(E.Polys.empty());
+  EXPECT_TRUE(cvtest::LoggedCodes().empty());
+}
+
+TEST_F(DrawTest, FacesOnInactiveVerticesAreNotDrawn) {
+  cvActorDef_GetBody(A.Def)->Vertices[0].Active = 0;
+  ASSERT_TRUE(cvActor_Render(A.Actor, &E.Engine, World, Camera));
+  ASSERT_EQ(E.Polys.size(), 1u);
+  for (const cvDriver_Vertex& V : E.Polys[0].Vertices) {
+    EXPECT_TRUE(std::isfinite(V.X) && std::isfinite(V.Y) && std::isfinite(V.Z));
+    EXPECT_LT(std::fabs(V.X - 320), 200);  // the arm's face, in the middle of the 640 x 480 view
+  }
 }
 
 TEST_F(DrawTest, WithoutAPuppetRenderingFails) {
