@@ -20,6 +20,7 @@ struct Setup {
   cvplatform::HeadlessWindow Window{kWidth, kHeight};
   cvEngine* Engine = nullptr;
   Setup() {
+    cvLogo_Disable();  // opening the driver must not play the start-up logo
     Engine = cvEngine_Create(Window.Record(), "render bench", ".", CV_ENGINE_VERSION);
     if (!Engine) return;
     for (cvDriver_Record* d = cvDriver_GetNextDriver(Engine, nullptr); d;

@@ -33,6 +33,7 @@ struct SampleScene {
 
   explicit SampleScene(int DynamicLights) {
     const std::string Dir = ProgramDir();
+    cvLogo_Disable();  // opening the driver must not play the start-up logo
     Engine = cvEngine_Create(Window.Record(), "scene bench", Dir.c_str(), CV_ENGINE_VERSION);
     if (!Engine) return;
     cvEngine_EnableFrameRateCounter(Engine, 0);

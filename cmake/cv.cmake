@@ -14,7 +14,8 @@ endfunction()
 
 # cv_unit_test(name LIBS lib...): a GoogleTest program test_<name> made of every
 # .cpp in the calling folder, registered with CTest. Tests run with the
-# tests' data folder as CV_TEST_DATA and the build's bin folder as CV_BIN_DIR.
+# tests' data folder as CV_TEST_DATA and the build's bin folder as CV_BIN_DIR,
+# and with CV_NO_LOGO=1 so that opening a driver does not play the start-up logo.
 function(cv_unit_test name)
   cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -22,6 +23,6 @@ function(cv_unit_test name)
   target_link_libraries(test_${name} PRIVATE ${T_LIBS} cv_testsupport GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND test_${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "CV_BIN_DIR=${PROJECT_BINARY_DIR}/bin;CV_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    ENVIRONMENT "CV_BIN_DIR=${PROJECT_BINARY_DIR}/bin;CV_SOURCE_DIR=${PROJECT_SOURCE_DIR};CV_NO_LOGO=1"
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()

@@ -319,7 +319,49 @@ int cvBitmapList_IsValid(const cvBitmapList* List);
 cvBitmap* cvBitmapList_GetNext(const cvBitmapList* List, const cvBitmap* Prev);
 
 // ---------------------------------------------------------------------------
-// Start-up logo: not part of this build; reports success without playing.
+// Start-up logo: a short animated scene (an actor with lights at its bones,
+// coronas and an electric bolt) played the first time a render driver is
+// opened in the process.
 // ---------------------------------------------------------------------------
 
+// Bytes of one stored file.
+typedef struct cvLogo_Blob {
+  const uint8_t* Data;
+  uint32_t Size;
+} cvLogo_Blob;
+
+// What the logo is made of: the actor file and three textures, each a Windows
+// bitmap with a separate alpha bitmap (the third uses one image for both).
+typedef struct cvLogo_Data {
+  cvLogo_Blob Actor;
+  cvLogo_Blob Colour[3];
+  cvLogo_Blob Alpha[3];
+} cvLogo_Data;
+
+// The time source of the logo. Now gives nanoseconds on a steady clock;
+// Sleep waits; FrameShown (may be null) is called after every frame has been
+// presented, with the animation time T of that frame. Tests inject one to
+// play the logo at chosen times without waiting.
+typedef struct cvLogo_Clock {
+  int64_t (*Now)(void* Context);
+  void (*Sleep)(uint32_t Milliseconds, void* Context);
+  void (*FrameShown)(float T, void* Context);
+  void* Context;
+} cvLogo_Clock;
+
+// The logo plays in about this many seconds on any machine.
+#define CV_LOGO_SECONDS 2.0f
+
+// Plays the built-in logo once per process (the first call, whatever its
+// outcome, uses the turn). True when it played, was played or skipped before,
+// is switched off (cvLogo_Disable, or CV_NO_LOGO=1 in the environment), or the
+// build carries no logo; false when it failed (error-log entries name why).
 int cvLogo_Show(cvEngine* Engine, cvDriver_Mode* Mode);
+// Switches the logo off for the rest of the process (the program's --no-logo).
+void cvLogo_Disable(void);
+// Plays a logo made of Data now, whether or not one played before.
+int cvLogo_Play(cvEngine* Engine, cvDriver_Mode* Mode, const cvLogo_Data* Data);
+// Replaces the time source (null: the steady clock and a real sleep).
+void cvLogo_SetClock(const cvLogo_Clock* Clock);
+// The logo the build carries: 1 and Data filled, or 0 when it carries none.
+int cvLogo_GetBuiltInData(cvLogo_Data* Data);

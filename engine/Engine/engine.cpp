@@ -422,10 +422,10 @@ int cvEngine_SetDriverAndMode(cvEngine* Engine, cvDriver_Record* Driver, cvDrive
   Engine->BitmapGamma = 1.0f;
   cvEngine_ApplyGamma(Engine);
   if (table->SetParameters) table->SetParameters(Engine->DriverParams);
-  if (!cvLogo_Show(Engine, Mode)) {
-    Engine->DriverChanged = 1;
-    return 0;
-  }
+  // A logo that fails never costs the program its driver: its error-log
+  // entries stay, and the next frame re-attaches everything it may have left
+  // half done.
+  if (!cvLogo_Show(Engine, Mode)) Engine->DriverChanged = 1;
   return 1;
 }
 

@@ -209,8 +209,10 @@ bool Fail(const char* What) {
   return false;
 }
 
-// Picks the software driver in its windowed mode (any size).
+// Picks the software driver in its windowed mode (any size). A picture
+// renderer has no use for the start-up logo.
 bool OpenDriver(cvEngine* E) {
+  cvLogo_Disable();
   for (cvDriver_Record* D = cvDriver_GetNextDriver(E, nullptr); D; D = cvDriver_GetNextDriver(E, D)) {
     if (std::strncmp(D->FileName, "SoftRnd", 7) != 0) continue;
     for (cvDriver_Mode* M = cvDriver_GetNextMode(D, nullptr); M; M = cvDriver_GetNextMode(D, M))
