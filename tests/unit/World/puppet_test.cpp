@@ -304,16 +304,6 @@ TEST_F(DrawTest, ABodyWithoutFaceListsDrawsNothingAndSucceeds) {
   EXPECT_TRUE(cvtest::LoggedCodes().empty());
 }
 
-TEST_F(DrawTest, FacesOnInactiveVerticesAreNotDrawn) {
-  cvActorDef_GetBody(A.Def)->Vertices[0].Active = 0;
-  ASSERT_TRUE(cvActor_Render(A.Actor, &E.Engine, World, Camera));
-  ASSERT_EQ(E.Polys.size(), 1u);
-  for (const cvDriver_Vertex& V : E.Polys[0].Vertices) {
-    EXPECT_TRUE(std::isfinite(V.X) && std::isfinite(V.Y) && std::isfinite(V.Z));
-    EXPECT_LT(std::fabs(V.X - 320), 200);  // the arm's face, in the middle of the 640 x 480 view
-  }
-}
-
 TEST_F(DrawTest, WithoutAPuppetRenderingFails) {
   TestActor Bare = MakeActor();
   EXPECT_FALSE(cvActor_Render(Bare.Actor, &E.Engine, World, Camera));
