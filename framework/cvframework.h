@@ -4,3 +4,4 @@
 #include "framework/scene.h"
 #include "framework/actor.h"
 #include "framework/engine.h"
+#include "framework/netmgr.h"
