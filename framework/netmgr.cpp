@@ -308,8 +308,9 @@ std::vector<NetMgr::Watch> NetMgr::Watches() const {
 }
 
 uint32_t NetMgr::ClassifyReadable(int32_t Socket) {
-  if (Socket < 0) return 0;
-  if (Socket == ListenSocket) return EventAccept;
+  if (Socket >= 0 && Socket == ListenSocket) return EventAccept;
+  // A notifier may still fire for a socket closed a moment ago.
+  if (!Owns(Socket)) return 0;
   uint8_t Byte;
   const ssize_t N = recv(Socket, &Byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (N > 0) return EventRead;
@@ -339,7 +340,7 @@ int32_t NetMgr::PumpEvents(int32_t Timeout) {
   int32_t Delivered = 0;
   for (const pollfd& X : P) {
     // A callback may have closed this socket (or others) meanwhile.
-    if (!(X.revents & (POLLIN | POLLHUP | POLLERR)) || (X.fd != ListenSocket && !Owns(X.fd))) continue;
+    if (!(X.revents & (POLLIN | POLLHUP | POLLERR))) continue;
     if (DeliverReadable(X.fd)) ++Delivered;
   }
   return Delivered;

@@ -208,8 +208,9 @@ class NetMgr {
   // socket notifiers.
   void SetWatchesChanged(std::function<void(NetMgr*)> Listener) { WatchesChanged = std::move(Listener); }
   // The event a readable socket stands for: EventAccept on the listening
-  // socket, EventRead when data waits, EventClose when the peer closed or
-  // reset the connection; 0 when nothing is there after all.
+  // socket, EventRead when data waits, EventClose (once) when the peer
+  // closed or reset the connection; 0 when nothing is there after all or the
+  // socket is not one of this manager's.
   uint32_t ClassifyReadable(int32_t Socket);
   // Classifies a readable socket and hands its event to ProcessMsg; the
   // event delivered (0 for none).
