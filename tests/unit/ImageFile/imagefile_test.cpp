@@ -22,6 +22,7 @@ using Bytes = std::vector<uint8_t>;
 struct Owned {
   cvBitmap* B = nullptr;
   explicit Owned(cvBitmap* Bitmap) : B(Bitmap) {}
+  Owned(const Owned&) = delete;
   ~Owned() {
     if (B) cvBitmap_Destroy(&B);
   }
@@ -259,83 +260,71 @@ cvBitmap* FromPattern(const Bytes& Rgba, int W, int H, cvPixelFormat Format) {
   return Source;
 }
 
-TEST(ImageFileWrite, ImageMagickReadsBackWhatWasWritten) {
+// A palettised bitmap with a palette of four 32 bit ARGB entries of alpha 0, 64, 192, 255.
+cvBitmap* TranslucentPalette() {
+  cvBitmap* B = cvBitmap_Create(8, 8, 1, CV_PIXELFORMAT_8BIT_PAL);
+  uint8_t* Index = cvBitmap_AllocateMip(B, 0);
+  for (int I = 0; I < 64; ++I) Index[I] = (uint8_t)(I % 4);
+  cvBitmap_SetMipValid(B, 0, 1);
+  cvBitmap_Palette* P = cvBitmap_Palette_Create(CV_PIXELFORMAT_32BIT_ARGB, 4);
+  const uint32_t Entries[4] = {0x00000000u, 0x40FF0000u, 0xC000FF00u, 0xFF0000FFu};
+  cvBitmap_Palette_SetData(P, Entries, CV_PIXELFORMAT_32BIT_ARGB, 4);
+  cvBitmap_SetPalette(B, P);
+  cvBitmap_Palette_Destroy(&P);
+  return B;
+}
+
+TEST(ImageFileWrite, ImageMagickReadsBackWhatWasWrittenAndSoDoesTheReader) {
   cvtest::TempDir Dir;
   const int W = 33, H = 17;
+  Owned Keyed(FromPattern(Pattern(W, H, true), W, H, CV_PIXELFORMAT_8BIT_PAL));
+  ASSERT_TRUE(cvBitmap_SetColorKey(Keyed.B, 1, cvBitmap_GetMipData(Keyed.B, 0)[0], 0));
+  Owned WithAlpha(FromPattern(Pattern(W, H, true), W, H, CV_PIXELFORMAT_24BIT_BGR));
+  Owned Alpha(cvBitmap_Create(W, H, 1, CV_PIXELFORMAT_8BIT_GRAY));
+  uint8_t* A = cvBitmap_AllocateMip(Alpha.B, 0);
+  for (int I = 0; I < W * H; ++I) A[I] = (uint8_t)(I * 4);
+  cvBitmap_SetMipValid(Alpha.B, 0, 1);
+  ASSERT_TRUE(cvBitmap_SetAlpha(WithAlpha.B, Alpha.B));
   struct Case {
     const char* Name;
-    cvPixelFormat Format;
-    bool Opaque;
-    const char* Kind;  // what ImageMagick should see in a PNG
+    cvBitmap* Bitmap;
+    const char* PngKind;                 // the PNG colour type ImageMagick should see
+    cvPixelFormat FromPng, FromTga;      // what the reader makes of the files
   };
+  Owned Made[] = {Owned(FromPattern(Pattern(W, H, true), W, H, CV_PIXELFORMAT_16BIT_565_RGB)),
+                  Owned(FromPattern(Pattern(W, H, false), W, H, CV_PIXELFORMAT_32BIT_ARGB)),
+                  Owned(FromPattern(Pattern(W, H, false), W, H, CV_PIXELFORMAT_16BIT_4444_ARGB)),
+                  Owned(FromPattern(Pattern(W, H, true), W, H, CV_PIXELFORMAT_8BIT_GRAY)),
+                  Owned(FromPattern(Pattern(W, H, true), W, H, CV_PIXELFORMAT_8BIT_PAL)),
+                  Owned(TranslucentPalette())};
   const Case Cases[] = {
-      {"rgb565", CV_PIXELFORMAT_16BIT_565_RGB, true, "2"},
-      {"bgr24", CV_PIXELFORMAT_24BIT_BGR, true, "2"},
-      {"argb32", CV_PIXELFORMAT_32BIT_ARGB, false, "6"},
-      {"argb4444", CV_PIXELFORMAT_16BIT_4444_ARGB, false, "6"},
-      {"grey", CV_PIXELFORMAT_8BIT_GRAY, true, "0"},
-      {"palette", CV_PIXELFORMAT_8BIT_PAL, true, "3"},
+      {"rgb565", Made[0].B, "2", CV_PIXELFORMAT_24BIT_BGR, CV_PIXELFORMAT_24BIT_BGR},
+      {"argb32", Made[1].B, "6", CV_PIXELFORMAT_32BIT_ARGB, CV_PIXELFORMAT_32BIT_ARGB},
+      {"argb4444", Made[2].B, "6", CV_PIXELFORMAT_32BIT_ARGB, CV_PIXELFORMAT_32BIT_ARGB},
+      {"grey", Made[3].B, "0", CV_PIXELFORMAT_8BIT_GRAY, CV_PIXELFORMAT_8BIT_GRAY},
+      {"palette", Made[4].B, "3", CV_PIXELFORMAT_8BIT_PAL, CV_PIXELFORMAT_24BIT_BGR},
+      // The key stays a key; partial palette alpha and alpha bitmaps become alpha.
+      {"palette_key", Keyed.B, "3", CV_PIXELFORMAT_8BIT_PAL, CV_PIXELFORMAT_32BIT_ARGB},
+      {"palette_alpha", Made[5].B, "3", CV_PIXELFORMAT_32BIT_ARGB, CV_PIXELFORMAT_32BIT_ARGB},
+      {"alpha_bitmap", WithAlpha.B, "6", CV_PIXELFORMAT_32BIT_ARGB, CV_PIXELFORMAT_32BIT_ARGB},
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Name);
-    Owned B(FromPattern(Pattern(W, H, C.Opaque), W, H, C.Format));
-    ASSERT_NE(B.B, nullptr);
-    const Bytes Want = BitmapRgba(B.B);
+    const Bytes Want = BitmapRgba(C.Bitmap);
     for (const char* Ext : {".png", ".tga"}) {
       const std::string Path = Dir.File(std::string(C.Name) + Ext);
       std::string Message;
-      ASSERT_TRUE(cvImageFile_Write(B.B, Path.c_str(), &Message)) << Message;
+      ASSERT_TRUE(cvImageFile_Write(C.Bitmap, Path.c_str(), &Message)) << Message;
       ExpectSamePixels(MagickRgba(Dir, Path), Want, 0, Path);
       Owned Back(cvImageFile_Read(Path.c_str(), &Message));
       ASSERT_NE(Back.B, nullptr) << Message;
       ExpectSamePixels(BitmapRgba(Back.B), Want, 0, Path);
+      EXPECT_EQ(Back.B->System.Format, Ext[1] == 'p' ? C.FromPng : C.FromTga) << Ext;
     }
     const std::string Type = Dir.File("type.txt");
     Shell("identify -format '%[png:IHDR.color-type-orig]' " + Quote(Dir.File(std::string(C.Name) + ".png")) + " > " + Quote(Type));
-    EXPECT_EQ(cvtest::ReadFileText(Type), C.Kind);
+    EXPECT_EQ(cvtest::ReadFileText(Type), C.PngKind);
   }
-}
-
-TEST(ImageFileWrite, ColourKeysPaletteAlphaAndAlphaBitmapsBecomeTransparency) {
-  cvtest::TempDir Dir;
-  // A palettised bitmap keyed on its first pixel's index; one whose palette
-  // entries carry partial alpha; a 24-bit one with an alpha bitmap.
-  Owned Keyed(FromPattern(Pattern(8, 8, true), 8, 8, CV_PIXELFORMAT_8BIT_PAL));
-  ASSERT_TRUE(cvBitmap_SetColorKey(Keyed.B, 1, cvBitmap_GetMipData(Keyed.B, 0)[0], 0));
-  Owned Translucent(cvBitmap_Create(8, 8, 1, CV_PIXELFORMAT_8BIT_PAL));
-  uint8_t* Index = cvBitmap_AllocateMip(Translucent.B, 0);
-  for (int I = 0; I < 64; ++I) Index[I] = (uint8_t)(I % 4);
-  cvBitmap_SetMipValid(Translucent.B, 0, 1);
-  cvBitmap_Palette* P = cvBitmap_Palette_Create(CV_PIXELFORMAT_32BIT_ARGB, 4);
-  const uint32_t Entries[4] = {0x00000000u, 0x40FF0000u, 0xC000FF00u, 0xFF0000FFu};
-  ASSERT_TRUE(cvBitmap_Palette_SetData(P, Entries, CV_PIXELFORMAT_32BIT_ARGB, 4));
-  ASSERT_TRUE(cvBitmap_SetPalette(Translucent.B, P));
-  cvBitmap_Palette_Destroy(&P);
-  Owned Rgb(FromPattern(Pattern(8, 8, true), 8, 8, CV_PIXELFORMAT_24BIT_BGR));
-  Owned Alpha(cvBitmap_Create(8, 8, 1, CV_PIXELFORMAT_8BIT_GRAY));
-  uint8_t* A = cvBitmap_AllocateMip(Alpha.B, 0);
-  for (int I = 0; I < 64; ++I) A[I] = (uint8_t)(I * 4);
-  cvBitmap_SetMipValid(Alpha.B, 0, 1);
-  ASSERT_TRUE(cvBitmap_SetAlpha(Rgb.B, Alpha.B));
-
-  for (cvBitmap* B : {Keyed.B, Translucent.B, Rgb.B})
-    for (const char* Name : {"t.png", "t.tga"}) {
-      const Bytes Want = BitmapRgba(B);
-      ASSERT_EQ(Want.size(), 256u);
-      EXPECT_EQ(Want[3], 0) << "the first pixel is transparent";
-      ASSERT_TRUE(cvImageFile_Write(B, Dir.File(Name).c_str(), nullptr)) << Name;
-      ExpectSamePixels(MagickRgba(Dir, Dir.File(Name)), Want, 0, Name);
-      // Read back: the key stays a key, partial alpha becomes 32 bit ARGB.
-      Owned Back(cvImageFile_Read(Dir.File(Name).c_str(), nullptr));
-      ASSERT_NE(Back.B, nullptr);
-      ExpectSamePixels(BitmapRgba(Back.B), Want, 0, Name);
-      if (B == Keyed.B && Name[2] == 'p') {
-        EXPECT_EQ(Back.B->System.Format, CV_PIXELFORMAT_8BIT_PAL);
-        EXPECT_TRUE(Back.B->System.HasColorKey);
-      } else {
-        EXPECT_EQ(Back.B->System.Format, CV_PIXELFORMAT_32BIT_ARGB) << Name;
-      }
-    }
 }
 
 TEST(ImageFileWrite, FramesAreWrittenCompressedAndUnknownNamesRefused) {
