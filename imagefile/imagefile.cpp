@@ -126,6 +126,9 @@ bool WriteWholeFile(const char* Path, const std::vector<uint8_t>& Bytes, Reason*
     *Why = std::string("cannot create ") + Path + ": " + std::strerror(errno);
     return false;
   }
+  // A file written over keeps its permissions.
+  struct stat Old {};
+  if (::stat(Path, &Old) == 0 && S_ISREG(Old.st_mode)) ::fchmod(Fd, Old.st_mode & 07777);
   size_t Done = 0;
   int Error = 0;
   while (Done < Bytes.size() && !Error) {
