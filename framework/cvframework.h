@@ -6,3 +6,4 @@
 #include "framework/engine.h"
 #include "framework/sound.h"
 #include "framework/soundsystem.h"
+#include "framework/netmgr.h"

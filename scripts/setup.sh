@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
+  libpng-dev zlib1g-dev libjpeg-dev libstb-dev
   libopenal-dev libopenal1
   xvfb xauth x11-apps imagemagick
   python3

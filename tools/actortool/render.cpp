@@ -1,9 +1,9 @@
-// actortool render: draws an actor file into a PNG image through the real
-// engine and the software render driver, with a window that keeps its frame
-// in memory. Used for thumbnails and by the image tests.
+// actortool render: draws an actor file into a PNG or TGA image through the
+// real engine and the software render driver, with a window that keeps its
+// frame in memory. Used for thumbnails and by the image tests.
 //
-//   actortool render FILE OUT.png [--size WxH] [--motion NAME] [--time SECONDS]
-//                                 [--turn DEGREES]
+//   actortool render FILE OUT.png|OUT.tga [--size WxH] [--motion NAME]
+//                                 [--time SECONDS] [--turn DEGREES]
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -14,99 +14,13 @@
 #include <vector>
 
 #include "cvengine.h"
+#include "imagefile/imagefile.h"
 #include "platform/window.h"
 
 int actortool_render(int argc, char** argv);
 void actortool_render_help();
 
 namespace {
-
-// --- PNG writing ----------------------------------------------------------------
-// A self-contained encoder: 8-bit RGB, no row filters, the zlib stream made
-// of stored (uncompressed) deflate blocks. Plain to check and fast enough
-// for thumbnails.
-
-uint32_t Crc32(const uint8_t* Data, size_t Size, uint32_t Crc = 0) {
-  static uint32_t Table[256];
-  static bool Ready = false;
-  if (!Ready) {
-    for (uint32_t N = 0; N < 256; ++N) {
-      uint32_t C = N;
-      for (int K = 0; K < 8; ++K) C = (C & 1) ? 0xEDB88320u ^ (C >> 1) : C >> 1;
-      Table[N] = C;
-    }
-    Ready = true;
-  }
-  Crc = ~Crc;
-  for (size_t I = 0; I < Size; ++I) Crc = Table[(Crc ^ Data[I]) & 0xFF] ^ (Crc >> 8);
-  return ~Crc;
-}
-
-void PutBE32(std::vector<uint8_t>& Out, uint32_t V) {
-  Out.push_back((uint8_t)(V >> 24));
-  Out.push_back((uint8_t)(V >> 16));
-  Out.push_back((uint8_t)(V >> 8));
-  Out.push_back((uint8_t)V);
-}
-
-void PutChunk(std::vector<uint8_t>& Out, const char* Type, const std::vector<uint8_t>& Data) {
-  PutBE32(Out, (uint32_t)Data.size());
-  const size_t Start = Out.size();
-  Out.insert(Out.end(), Type, Type + 4);
-  Out.insert(Out.end(), Data.begin(), Data.end());
-  PutBE32(Out, Crc32(Out.data() + Start, Out.size() - Start));
-}
-
-// Pixels: 0x00RRGGBB, row by row.
-std::vector<uint8_t> EncodePng(const uint32_t* Pixels, int32_t Width, int32_t Height) {
-  std::vector<uint8_t> Raw;
-  Raw.reserve((size_t)Height * (1 + 3 * (size_t)Width));
-  for (int32_t Y = 0; Y < Height; ++Y) {
-    Raw.push_back(0);  // filter: none
-    for (int32_t X = 0; X < Width; ++X) {
-      const uint32_t P = Pixels[(size_t)Y * Width + X];
-      Raw.push_back((uint8_t)(P >> 16));
-      Raw.push_back((uint8_t)(P >> 8));
-      Raw.push_back((uint8_t)P);
-    }
-  }
-  std::vector<uint8_t> Z = {0x78, 0x01};
-  size_t Pos = 0;
-  do {
-    const size_t Len = std::min<size_t>(65535, Raw.size() - Pos);
-    const bool Last = Pos + Len == Raw.size();
-    Z.push_back(Last ? 1 : 0);
-    Z.push_back((uint8_t)Len);
-    Z.push_back((uint8_t)(Len >> 8));
-    Z.push_back((uint8_t)~Len);
-    Z.push_back((uint8_t)(~Len >> 8));
-    Z.insert(Z.end(), Raw.begin() + (ptrdiff_t)Pos, Raw.begin() + (ptrdiff_t)(Pos + Len));
-    Pos += Len;
-  } while (Pos < Raw.size());
-  uint32_t A = 1, B = 0;
-  for (uint8_t C : Raw) {
-    A = (A + C) % 65521;
-    B = (B + A) % 65521;
-  }
-  PutBE32(Z, (B << 16) | A);
-
-  std::vector<uint8_t> Out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<uint8_t> Header;
-  PutBE32(Header, (uint32_t)Width);
-  PutBE32(Header, (uint32_t)Height);
-  Header.insert(Header.end(), {8, 2, 0, 0, 0});  // 8-bit, RGB, deflate, no filter set, no interlace
-  PutChunk(Out, "IHDR", Header);
-  PutChunk(Out, "IDAT", Z);
-  PutChunk(Out, "IEND", {});
-  return Out;
-}
-
-bool WriteFile(const std::string& Path, const std::vector<uint8_t>& Bytes) {
-  FILE* F = std::fopen(Path.c_str(), "wb");
-  if (!F) return false;
-  const bool Ok = std::fwrite(Bytes.data(), 1, Bytes.size(), F) == Bytes.size();
-  return std::fclose(F) == 0 && Ok;
-}
 
 // --- Options --------------------------------------------------------------------
 
@@ -167,6 +81,11 @@ bool ParseOptions(int argc, char** argv, Options* O) {
   }
   O->In = Positional[0];
   O->Out = Positional[1];
+  const cvImageFile_Type Type = cvImageFile_TypeOfName(O->Out.c_str());
+  if (Type != CV_IMAGEFILE_PNG && Type != CV_IMAGEFILE_TGA) {
+    std::fprintf(stderr, "actortool render: the output image must be named .png or .tga\n");
+    return false;
+  }
   return true;
 }
 
@@ -337,8 +256,10 @@ int actortool_render(int argc, char** argv) {
   cvErrorLog_Clear();
   std::vector<uint32_t> Pixels;
   if (!Render(O, &Pixels)) return 1;
-  if (!WriteFile(O.Out, EncodePng(Pixels.data(), O.Width, O.Height))) {
-    std::fprintf(stderr, "actortool render: cannot write %s\n", O.Out.c_str());
+  std::string Message;
+  if (!cvImageFile_WriteFrame(Pixels.data(), O.Width, O.Height, O.Width * 4, CV_PIXELFORMAT_32BIT_XRGB,
+                              O.Out.c_str(), &Message)) {
+    std::fprintf(stderr, "actortool render: %s\n", Message.c_str());
     return 1;
   }
   return 0;
@@ -346,12 +267,13 @@ int actortool_render(int argc, char** argv) {
 
 void actortool_render_help() {
   std::printf(
-      "Usage: actortool render FILE OUT.png [--size WxH] [--motion NAME] [--time SECONDS]\n"
-      "                        [--turn DEGREES]\n"
+      "Usage: actortool render FILE OUT.png|OUT.tga [--size WxH] [--motion NAME]\n"
+      "                        [--time SECONDS] [--turn DEGREES]\n"
       "\n"
-      "Draws the actor file FILE into the PNG image OUT.png through the engine and the\n"
-      "software render driver (SoftRnd.so, found beside the program). The camera frames\n"
-      "the whole actor from its front, a little above.\n"
+      "Draws the actor file FILE into a compressed PNG or TGA image (chosen by the\n"
+      "output's extension) through the engine and the software render driver\n"
+      "(SoftRnd.so, found beside the program). The camera frames the whole actor from\n"
+      "its front, a little above.\n"
       "\n"
       "Options:\n"
       "  --size WxH        image size in pixels (default 256x256, at most 4096 each)\n"
