@@ -15,10 +15,7 @@ namespace animtest {
 using Writer = cvtest::MemoryWriter;
 using Reader = cvtest::MemoryReader;
 
-inline uint32_t Get32(const std::vector<uint8_t>& B, size_t At) {
-  return static_cast<uint32_t>(B[At]) | static_cast<uint32_t>(B[At + 1]) << 8 | static_cast<uint32_t>(B[At + 2]) << 16 |
-         static_cast<uint32_t>(B[At + 3]) << 24;
-}
+inline uint32_t Get32(const std::vector<uint8_t>& B, size_t At) { return cvLE_Get32(&B.at(At + 3) - 3); }
 
 inline cvQuaternion AxisAngle(float X, float Y, float Z, float Angle) {
   cvVec3d axis{X, Y, Z};

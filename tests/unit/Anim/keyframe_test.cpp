@@ -197,26 +197,29 @@ TEST(QKFrame, OneAxisEvenTimesBlockIsCompressedAndReadsBack) {
 }
 
 TEST(QKFrame, SmallListsAreNotCompressed) {
-  // Three keys about one axis, evenly spaced: times compressed, rotations not.
-  cvTKArray* three = Rotations(3, 1.0f, [](int i) { return AxisAngle(0, 0, 1, 0.2f * static_cast<float>(i + 1)); });
-  Writer w3;
-  ASSERT_TRUE(cvQKFrame_WriteBinary(w3.File(), three, CV_QKFRAME_LINEAR, 0));
-  EXPECT_EQ(Get32(w3.Bytes(), 4), 2u << 8);
-  EXPECT_EQ(Get32(w3.Bytes(), 0), 16u + 3 * 16);
-  cvTKArray_Destroy(&three);
-  // Two keys: nothing compressed.
-  cvTKArray* two = Rotations(2, 1.0f, [](int i) { return AxisAngle(0, 0, 1, 0.2f * static_cast<float>(i + 1)); });
-  Writer w2;
-  ASSERT_TRUE(cvQKFrame_WriteBinary(w2.File(), two, CV_QKFRAME_LINEAR, 0));
-  EXPECT_EQ(Get32(w2.Bytes(), 4), 0u);
-  EXPECT_EQ(Get32(w2.Bytes(), 0), 8u + 2 * 4 + 2 * 16);
-  cvTKArray_Destroy(&two);
-  // Four keys including no rotation: the axis cannot be taken.
-  cvTKArray* four = Rotations(4, 1.0f, [](int i) { return AxisAngle(0, 0, 1, 0.2f * static_cast<float>(i)); });
-  Writer w4;
-  ASSERT_TRUE(cvQKFrame_WriteBinary(w4.File(), four, CV_QKFRAME_LINEAR, 0));
-  EXPECT_EQ(Get32(w4.Bytes(), 4) >> 8 & 0xFF, 2u);
-  cvTKArray_Destroy(&four);
+  // Keys about Z by Start, Start + 0.2, ... one second apart: the block's
+  // compression byte (times, rotations) and its size.
+  const struct {
+    int Count;
+    float Start;
+    uint32_t Compression, BlockSize;
+  } cases[] = {
+      {3, 0.2f, 2u << 8, 16u + 3 * 16},       // three keys: times compressed, rotations not
+      {2, 0.2f, 0u, 8u + 2 * 4 + 2 * 16},     // two keys: nothing compressed
+      {4, 0.0f, 2u << 8, 16u + 4 * 16},       // a key without rotation: no axis to take
+  };
+  for (const auto& c : cases) {
+    cvTKArray* keys = cvQKFrame_CreateSlerp();
+    for (int i = 0; i < c.Count; ++i) {
+      cvQuaternion q = AxisAngle(0, 0, 1, c.Start + 0.2f * static_cast<float>(i));
+      cvQKFrame_InsertKey(&keys, 0.5f + static_cast<float>(i), &q, nullptr);
+    }
+    Writer w;
+    ASSERT_TRUE(cvQKFrame_WriteBinary(w.File(), keys, CV_QKFRAME_LINEAR, 0));
+    EXPECT_EQ(Get32(w.Bytes(), 4), c.Compression) << c.Count;
+    EXPECT_EQ(Get32(w.Bytes(), 0), c.BlockSize) << c.Count;
+    cvTKArray_Destroy(&keys);
+  }
 }
 
 TEST(QKFrame, TextBlockFormatAndRoundTrip) {
