@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Anim/cvanim.h"
+#include "Support/cvsupport.h"
 #include "VFile/cvvfile.h"
 #include "memfile.h"
 
