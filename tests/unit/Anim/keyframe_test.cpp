@@ -197,17 +197,13 @@ TEST(QKFrame, OneAxisEvenTimesBlockIsCompressedAndReadsBack) {
 }
 
 TEST(QKFrame, SmallListsAreNotCompressed) {
-  // Keys about Z by Start, Start + 0.2, ... one second apart: the block's
-  // compression byte (times, rotations) and its size.
+  // Keys a second apart about Z by Start, Start + 0.2, ...: three keys compress
+  // their times only, two nothing; a key without rotation leaves no axis.
   const struct {
     int Count;
     float Start;
     uint32_t Compression, BlockSize;
-  } cases[] = {
-      {3, 0.2f, 2u << 8, 16u + 3 * 16},       // three keys: times compressed, rotations not
-      {2, 0.2f, 0u, 8u + 2 * 4 + 2 * 16},     // two keys: nothing compressed
-      {4, 0.0f, 2u << 8, 16u + 4 * 16},       // a key without rotation: no axis to take
-  };
+  } cases[] = {{3, 0.2f, 2u << 8, 16u + 3 * 16}, {2, 0.2f, 0u, 8u + 2 * 4 + 2 * 16}, {4, 0.0f, 2u << 8, 16u + 4 * 16}};
   for (const auto& c : cases) {
     cvTKArray* keys = cvQKFrame_CreateSlerp();
     for (int i = 0; i < c.Count; ++i) {
