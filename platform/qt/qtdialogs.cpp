@@ -44,7 +44,10 @@ VideoModeDialog::VideoModeDialog(const QString& Title, const QString& Prompt,
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(list_, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+  connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* Item) {
+    list_->setCurrentItem(Item);
+    accept();
+  });
   resize(380, 210);
 }
 

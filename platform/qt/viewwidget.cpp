@@ -9,7 +9,7 @@
 namespace cvplatform {
 
 ViewWidget::ViewWidget(QWidget* Parent) : QFrame(Parent) {
-  setFrameStyle(QFrame::Box | QFrame::Sunken);
+  setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setLineWidth(1);
   // The frame covers the whole client area, so nothing needs erasing first.
   setAttribute(Qt::WA_OpaquePaintEvent);
