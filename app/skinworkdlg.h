@@ -1,0 +1,196 @@
+// The Skinwork main window: the 3D view on the left with the mouse-mode
+// buttons under it, the material editor on the right, and the File, Actor
+// and Help menus. The engine's frame cycle runs on the window's 10 ms frame
+// timer; the engine itself starts on the first tick, once the window is on
+// screen.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "framework/cvframework.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+struct cvBitmap;
+namespace cvplatform {
+class ViewWidget;
+}
+
+// One material of the open actor as the editor shows it.
+struct MaterialEntry {
+  int32_t Width = 0;   // size and format of Bitmap; meaningful only while Bitmap is set
+  int32_t Height = 0;
+  char Name[256] = {};
+  float Red = 0, Green = 0, Blue = 0;
+  int32_t Format = 0;
+  cvBitmap* Bitmap = nullptr;  // null when the material has no bitmap
+};
+
+// Control and command identifiers of the window.
+enum : int {
+  IDC_VIEW = 1000,
+  IDC_PREVIEW = 1002,
+  IDC_RED = 1003,
+  IDC_GREEN = 1004,
+  IDC_BLUE = 1005,
+  IDC_WIDTH = 1006,
+  IDC_HEIGHT = 1007,
+  IDC_SAVEBITMAP = 1008,
+  IDC_LOADBITMAP = 1010,
+  IDC_RUNEDITOR = 1011,
+  IDC_APPLY = 1012,
+  IDC_ROTATE = 1013,
+  IDC_MOVE = 1014,
+  IDC_ZOOM = 1015,
+  IDC_ANGLE = 1016,
+  IDC_MODE = 1017,
+  IDC_MATERIALS = 1018,
+  IDC_SWATCH = 1019,
+  IDC_COLOR = 1020,
+
+  IDM_ABOUTBOX = 16,
+  ID_ACTOR_OPEN = 32771,
+  ID_ACTOR_SAVE = 32772,
+  ID_ACTOR_SAVEAS = 32773,
+  ID_FILE_EXIT = 32774,
+  ID_ACTOR_GTEST = 32776,
+  ID_HELP_ABOUT = 32777,
+  ID_ACTOR_MAKEBODY = 32780,
+  ID_ACTOR_CLOSE = 32781,
+};
+
+class SkinworkDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int MaxMaterials = 256;
+
+  explicit SkinworkDlg(QWidget* Parent = nullptr);
+  // Stops the frame timers and releases the actor, the camera and its
+  // action, the engine and the world.
+  ~SkinworkDlg() override;
+
+  // An actor file to open as soon as the engine has started.
+  void OpenOnStart(const std::string& Path) { startFile_ = Path; }
+
+  bool InitEngine();
+  void EnableControls(bool Enable);
+  void ReadMaterials();
+  void FillMaterialList();
+  void ShowMaterial();
+  void ApplyMaterial();
+  int32_t GetSelectedMaterial();
+
+  // How Run Editor hands a file to the desktop's default program; tests
+  // replace it. True when a program was started.
+  static std::function<bool(const std::string& Path)> OpenExternal;
+
+  // State, for tests and the program's start-up.
+  QWidget* Control(int Id) const;
+  QAction* Command(int Id) const;
+  QMenu* Menu(int Index) const;  // 0 File, 1 Actor, 2 Help
+  bool EngineStarted() const { return engineStarted_; }
+  bool HasUnsavedChanges() const { return unsaved_; }
+  Engine* GetEngine() const { return engine_; }
+  Camera* GetCamera() const { return camera_; }
+  Actor* GetActor() const { return actor_; }
+  bool GtestFlag() const { return gtest_; }
+  const std::string& FileName() const { return fileName_; }
+  const MaterialEntry& Material(int Index) const { return materials_[Index]; }
+  int32_t MaterialCount() const { return materialCount_; }
+  bool IsTimerRunning(int Id) const { return timers_.count(Id) != 0; }
+
+  // The menu and button commands.
+  void OnOpen();
+  bool OpenFile(const std::string& Path);
+  void OnClose();
+  void OnSave();
+  void OnSaveAs();
+  void OnMakeBody();
+  void OnToggleGtest();
+  void OnAbout();
+  void OnExit();
+  void OnMode(int Id);
+  void OnColor();
+  void OnApply();
+  void OnSaveBitmap();
+  void OnLoadBitmap();
+  void OnRunEditor();
+
+  void done(int Result) override;
+
+ protected:
+  void timerEvent(QTimerEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  void moveEvent(QMoveEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenu();
+  void UpdateMenu(QMenu* Menu);
+  bool IsCommandEnabled(int Id) const;
+  void SetTimer(int Id);
+  void KillTimer(int Id);
+  void RunFrame();
+  void OnViewResized();
+  // Enter: the R, G, B values must be integers from 0 to 255.
+  bool ValidateColourEdits();
+  // Asks Save / Discard / Cancel when material changes are unsaved; false to
+  // stay as things are.
+  bool MayDropChanges();
+  bool SaveTo(const std::string& Path);
+  void ReportFailure(const std::string& What, const std::string& Path, const std::string& Why);
+  void UpdateSwatch();
+  void ReleaseEngine();
+
+  std::map<int, int> timers_;  // frame-timer identifier -> running Qt timer
+  std::string fileName_;
+  bool engineStarted_ = false;
+  MaterialEntry materials_[MaxMaterials];
+  int32_t materialCount_ = 0;
+  Camera* camera_ = nullptr;
+  bool gtest_ = false;
+  Actor* actor_ = nullptr;
+  cvWindow* viewWindow_ = nullptr;
+  Engine* engine_ = nullptr;
+  World* world_ = nullptr;
+  bool unsaved_ = false;
+  bool inTick_ = false;
+  std::string startFile_;
+
+  std::map<int, QWidget*> controls_;
+  std::map<int, QAction*> commands_;
+  QMenuBar* menuBar_ = nullptr;
+  QMenu* menus_[3] = {};
+  cvplatform::ViewWidget* view_ = nullptr;
+  QLabel* preview_ = nullptr;
+  QLineEdit* red_ = nullptr;
+  QLineEdit* green_ = nullptr;
+  QLineEdit* blue_ = nullptr;
+  QLabel* width_ = nullptr;
+  QLabel* height_ = nullptr;
+  QLabel* mode_ = nullptr;
+  QComboBox* materialsBox_ = nullptr;
+  QWidget* swatch_ = nullptr;
+};
+
+// The About box.
+class AboutDlg : public QDialog {
+ public:
+  explicit AboutDlg(QWidget* Parent = nullptr);
+};
+
+// Reads an edit's text as the window reads colour numbers: an optionally
+// signed decimal integer; anything else (or a number beyond 32 bits) is 0.
+int32_t ReadSignedInt(const QString& Text);
