@@ -4,8 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh release
-if [ ! -x build/release/bin/skinwork ]; then
-  echo "run: the Skinwork program is not part of this build yet" >&2
-  exit 1
-fi
+# Without an actor file among the arguments, the bundled sample actor.
+file_given=0
+for arg in "$@"; do case "$arg" in -*) ;; *) file_given=1 ;; esac; done
+if [ "$file_given" -eq 0 ]; then set -- "$@" build/release/bin/sample.act; fi
 exec build/release/bin/skinwork "$@"
