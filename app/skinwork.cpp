@@ -3,12 +3,12 @@
 //
 //   skinwork [--no-logo] [FILE.act]
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QFileInfo>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,24 +28,26 @@ void PrintUsage(FILE* Out) {
                "  --help      this text\n");
 }
 
-// True when a local X display named by DISPLAY (":N" or ":N.S") accepts a
-// connection, or when the display is remote or not X (the toolkit then
-// reports problems itself).
+// False when DISPLAY names a local X display (":N" or ":N.S") on which no
+// server listens, neither on its abstract socket nor on its socket file.
+// Remote displays are left to the toolkit.
 bool LocalDisplayReachable(const char* Display) {
   if (Display[0] != ':') return true;
-  const int number = std::atoi(Display + 1);
-  const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return true;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  // Some servers listen only on the abstract socket; a missing file with a
-  // live server is rare enough to leave to the toolkit.
-  struct stat st {};
-  return ok || stat(path.c_str(), &st) != 0;
+  const std::string path = "/tmp/.X11-unix/X" + std::to_string(std::atoi(Display + 1));
+  for (bool abstract : {true, false}) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // An abstract name starts with a zero byte.
+    std::strncpy(address.sun_path + (abstract ? 1 : 0), path.c_str(), sizeof address.sun_path - 2);
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
+                                                    (abstract ? 1 : 0) + path.size() + (abstract ? 0 : 1));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    close(fd);
+    if (ok) return true;
+  }
+  return false;
 }
 
 // Says why the program cannot show its window, or returns true.

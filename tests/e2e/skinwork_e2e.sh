@@ -79,6 +79,7 @@ sleep 0.3
 xdotool key a
 about=$(timeout 20 xdotool search --sync --onlyvisible --name '^About Skinwork$' | head -n 1) ||
   fail "Help > About did not open the About box"
+sleep 0.5
 import -window root "$out/about.png"
 xdotool windowfocus --sync "$about"
 xdotool key Return

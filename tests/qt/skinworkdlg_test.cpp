@@ -535,6 +535,30 @@ class SkinworkDlgTest : public QObject {
              3);
   }
 
+  void exchangeFolderIsPrivate() {
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir_->path().toLocal8Bit() + "/");
+    const QString folder = dir_->filePath(QString("skinwork-%1").arg(getuid()));
+    std::string made, why;
+    // Made when missing, and narrowed back to 0700 when someone widened it.
+    QVERIFY(skinfiles::ExchangeDirectory(&made, &why));
+    QCOMPARE(QString::fromStdString(made), folder);
+    chmod(made.c_str(), 0755);
+    QCOMPARE(QString::fromStdString(skinfiles::ExchangeFile()), folder + "/skin.bmp");
+    struct stat st {};
+    QCOMPARE(lstat(made.c_str(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0700);
+    // A link planted in its place is refused, and nothing is written through it.
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(QDir(dir_->path()).mkdir("elsewhere"));
+    QVERIFY(QFile::link(dir_->filePath("elsewhere"), folder));
+    QVERIFY(!skinfiles::ExchangeDirectory(&made, &why));
+    QVERIFY(QString::fromStdString(why).contains("not a folder"));
+    QVERIFY(skinfiles::ExchangeFile().empty());
+    qputenv("TMPDIR", saved);
+    if (saved.isEmpty()) qunsetenv("TMPDIR");
+  }
+
   void modesButtonsKeysAndDrags() {
     Start();
     Open(actorPath_);
