@@ -26,6 +26,7 @@
 #include "actoraction.h"
 #include "engine/cvengine.h"
 #include "platform/dialogs.h"
+#include "platform/input.h"
 #include "platform/qt/qtplatform.h"
 #include "skinfiles.h"
 
@@ -509,6 +510,9 @@ bool SkinworkDlg::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void SkinworkDlg::contextMenuEvent(QContextMenuEvent* Event) {
+  // The right button that opened this menu belongs to the menu: the view
+  // actions must not take it for a drag while the menu is open.
+  cvplatform::SetKeyDown(cvplatform::CV_VK_RBUTTON, false);
   QMenu menu(this);
   menu.addAction(Command(IDM_ABOUTBOX));
   menu.exec(Event->globalPos());

@@ -5,7 +5,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -40,23 +39,26 @@ class PlatformQtTest : public QObject {
  private slots:
   void init() { ReleaseAllKeys(); }
 
-  void viewClientSizeFollowsResizing() {
+  void viewClientSizeAndCursor() {
     ViewWidget view;
     view.resize(300, 200);
+    view.move(50, 40);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     cvWindow* w = view.Record();
-    int32_t width = 0, height = 0;
-    w->GetClientSize(w, &width, &height);
-    // The client area is what the sunken frame leaves.
+    // The client area is what the sunken frame leaves, and follows resizing.
     const int frame = view.frameWidth();
     QVERIFY(frame > 0);
-    QCOMPARE(width, 300 - 2 * frame);
-    QCOMPARE(height, 200 - 2 * frame);
+    int32_t width = 0, height = 0;
     view.resize(401, 151);
     w->GetClientSize(w, &width, &height);
-    QCOMPARE(width, 401 - 2 * frame);
-    QCOMPARE(height, 151 - 2 * frame);
+    QCOMPARE(QSize(width, height), QSize(401 - 2 * frame, 151 - 2 * frame));
+    // The cursor in client coordinates, both ways.
+    w->SetCursorPos(w, 100, 49);
+    QCOMPARE(QCursor::pos(), view.mapToGlobal(view.contentsRect().topLeft() + QPoint(100, 49)));
+    int32_t x = -1, y = -1;
+    w->GetCursorPos(w, &x, &y);
+    QCOMPARE(QPoint(x, y), QPoint(100, 49));
   }
 
   void presentShowsOneWholeFrameCopiedOnce() {
@@ -102,34 +104,16 @@ class PlatformQtTest : public QObject {
     QCOMPARE(grabbed.pixel(client + QPoint(20, 20)), 0xFF000000u);  // beyond the frame: black
   }
 
-  void cursorInClientCoordinates() {
-    ViewWidget view;
-    view.resize(200, 100);
-    view.move(50, 40);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    cvWindow* w = view.Record();
-    w->SetCursorPos(w, 100, 49);
-    int32_t x = -1, y = -1;
-    w->GetCursorPos(w, &x, &y);
-    QCOMPARE(x, 100);
-    QCOMPARE(y, 49);
-    QCOMPARE(QCursor::pos(), view.mapToGlobal(view.contentsRect().topLeft() + QPoint(100, 49)));
-  }
-
   void virtualKeyCodes() {
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_A, false), 0x41);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Z, false), 0x5A);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_0, false), 0x30);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_9, true), 0x69);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_F1, false), 0x70);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_F12, false), 0x7B);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Escape, false), 0x1B);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Left, false), 0x25);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Down, false), 0x28);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Return, false), 0x0D);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Enter, true), 0x0D);
-    QCOMPARE(VirtualKeyFromQt(Qt::Key_Eacute, false), -1);
+    const struct {
+      int Qt;
+      bool Keypad;
+      int Vk;
+    } keys[] = {{Qt::Key_A, false, 0x41}, {Qt::Key_Z, false, 0x5A},      {Qt::Key_0, false, 0x30},
+                {Qt::Key_9, true, 0x69},  {Qt::Key_F12, false, 0x7B},    {Qt::Key_Escape, false, 0x1B},
+                {Qt::Key_Left, false, 0x25}, {Qt::Key_Down, false, 0x28}, {Qt::Key_Enter, true, 0x0D},
+                {Qt::Key_Eacute, false, -1}};
+    for (const auto& k : keys) QCOMPARE(VirtualKeyFromQt(k.Qt, k.Keypad), k.Vk);
   }
 
   void keysAndButtonsOfAnyWindowAreTracked() {
@@ -220,30 +204,6 @@ class PlatformQtTest : public QObject {
     QVERIFY(dialogs.ChooseColor(0x00302010, &chosen));
     QCOMPARE(initial, QColor(0x10, 0x20, 0x30));
     QCOMPARE(chosen, 0x00FF0201u);
-  }
-
-  void messageAndQuestionBoxes() {
-    QtDialogs dialogs;
-    QString caption, text;
-    AnswerNextDialog<QMessageBox>([&](QMessageBox* b) {
-      caption = b->windowTitle();
-      text = b->text();
-      b->accept();
-    });
-    dialogs.MessageBox("AddWorld failed", "Error");
-    QCOMPARE(caption, QString("Error"));
-    QCOMPARE(text, QString("AddWorld failed"));
-
-    const struct {
-      QMessageBox::StandardButton Button;
-      SaveAnswer Answer;
-    } answers[] = {{QMessageBox::Save, SaveAnswer::Save},
-                   {QMessageBox::Discard, SaveAnswer::Discard},
-                   {QMessageBox::Cancel, SaveAnswer::Cancel}};
-    for (const auto& a : answers) {
-      AnswerNextDialog<QMessageBox>([&](QMessageBox* b) { b->button(a.Button)->click(); });
-      QVERIFY(dialogs.AskSaveChanges("Save the changes?") == a.Answer);
-    }
   }
 };
 
