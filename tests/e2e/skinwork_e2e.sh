@@ -6,6 +6,7 @@
 #
 #   skinwork_e2e.sh BIN_DIR OUT_DIR     (screenshots land in OUT_DIR)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "$1" && pwd)
 out=$2
 mkdir -p "$out"
@@ -28,6 +29,8 @@ trap cleanup EXIT
 fail() { echo "e2e: FAILED: $*"; exit 1; }
 
 cp "$bin/sample.act" "$work/sample.act"
+# Under the sanitizers, leaks of the system libraries are not the program's.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp"
 cd "$work"
 "$bin/skinwork" --no-logo "$work/sample.act" >"$out/skinwork.log" 2>&1 &
 pid=$!
