@@ -32,6 +32,7 @@ cp "$bin/sample.act" "$work/sample.act"
 # Under the sanitizers, leaks of the system libraries are not the program's.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp"
 cd "$work"
+export TMPDIR=$work  # its own exchange folder
 "$bin/skinwork" --no-logo "$work/sample.act" >"$out/skinwork.log" 2>&1 &
 pid=$!
 

@@ -91,6 +91,7 @@ class SkinworkDlgTest : public QObject {
   std::unique_ptr<SkinworkDlg> dlg_;
   std::unique_ptr<QTemporaryDir> dir_;
   std::string actorPath_;  // a copy of the sample actor
+  std::unique_ptr<QTemporaryDir> tmp_;  // $TMPDIR of this run: its own exchange folder
 
   template <class T = QWidget>
   T* Control(int Id) { return qobject_cast<T*>(dlg_->Control(Id)); }
@@ -127,6 +128,10 @@ class SkinworkDlgTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    tmp_ = std::make_unique<QTemporaryDir>();
+    qputenv("TMPDIR", tmp_->path().toLocal8Bit());
+  }
   void init() {
     dialogs_ = std::make_unique<cvplatform::ScriptedDialogs>();
     cvplatform::SetDialogs(dialogs_.get());
