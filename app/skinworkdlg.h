@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 #include <functional>
 #include <map>
 #include <string>
