@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/cvengine.h"
 #include "platform/qt/qtplatform.h"
 #include "skinworkdlg.h"
 
@@ -96,9 +97,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!HaveDisplay()) return 1;
-  // The engine in this build plays no start-up logo, so there is nothing
-  // for --no-logo to switch off yet.
-  (void)showLogo;
+  if (!showLogo) cvLogo_Disable();
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("Skinwork");
