@@ -19,6 +19,7 @@
 #include <QTimerEvent>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -363,6 +364,12 @@ void SkinworkDlg::timerEvent(QTimerEvent* Event) {
   if (inTick_) return;
   inTick_ = true;
   if (!engineStarted_) {
+    // The engine starts once the window is on screen: the driver draws into
+    // the view from its first frame on (the start-up logo among them).
+    if (windowHandle() && !windowHandle()->isExposed()) {
+      inTick_ = false;
+      return;
+    }
     KillTimer(1);
     if (!InitEngine()) {
       inTick_ = false;

@@ -93,7 +93,9 @@ void ViewWidget::present(cvWindow* W, const void* Pixels, int32_t Width, int32_t
   }
   std::swap(self->front_, self->back_);
   ++self->presents_;
-  self->update(self->contentsRect());
+  // Painted at once: a frame may come from inside a long engine call (the
+  // start-up logo) that keeps the event loop waiting.
+  self->repaint(self->contentsRect());
 }
 
 }  // namespace cvplatform
