@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "actoraction.h"
 #include "engine/cvengine.h"
@@ -359,36 +360,30 @@ void SkinworkDlg::timerEvent(QTimerEvent* Event) {
     QDialog::timerEvent(Event);
     return;
   }
-  // A message box opened inside a frame keeps the timers running; their
-  // ticks wait until that frame is over.
+  // A message box opened inside a frame or the engine start keeps the
+  // timers running; their ticks wait until that call is over.
   if (inTick_) return;
-  inTick_ = true;
-  if (!engineStarted_) {
-    // The engine starts once the window is on screen: the driver draws into
-    // the view from its first frame on (the start-up logo among them).
-    if (windowHandle() && !windowHandle()->isExposed()) {
-      inTick_ = false;
-      return;
-    }
-    KillTimer(1);
-    if (!InitEngine()) {
-      inTick_ = false;
-      done(-1);
-      return;
-    }
-    engineStarted_ = true;
+  if (engineStarted_) {
+    inTick_ = true;
+    RunFrame();
     SetTimer(1);
     inTick_ = false;
-    if (!startFile_.empty()) {
-      const std::string path = std::move(startFile_);
-      startFile_.clear();
-      OpenFile(path);
-    }
     return;
   }
-  RunFrame();
-  SetTimer(1);
+  // The engine starts once the window is on screen: the driver draws into
+  // the view from its first frame on (the start-up logo among them).
+  if (windowHandle() && !windowHandle()->isExposed()) return;
+  KillTimer(1);
+  inTick_ = true;
+  const bool started = InitEngine();
   inTick_ = false;
+  if (!started) {
+    done(-1);
+    return;
+  }
+  engineStarted_ = true;
+  SetTimer(1);
+  if (!startFile_.empty()) OpenFile(std::exchange(startFile_, std::string()));
 }
 
 bool SkinworkDlg::InitEngine() {
