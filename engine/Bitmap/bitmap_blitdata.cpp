@@ -331,20 +331,20 @@ int cvBitmap_BlitData(const cvBitmap_Info* SourceInfo, const void* SourcePixels,
   }
 
   if (!SPal && DPal) {
-    // Nearest entry of the destination palette, taken as 256 RGB triples.
-    // Entries beyond the palette's size repeat its last entry so that no
-    // index outside the palette is chosen.
+    // Nearest entry of the destination palette, taken as RGB triples. A
+    // visible pixel never maps to the key entry, whatever colour that entry
+    // holds, so the lookup leaves the key entry out.
     uint8_t Triples[256 * 3] = {};
     if (!cvBitmap_Palette_GetData(DP, Triples, CV_PIXELFORMAT_24BIT_RGB, 256)) return 0;
     const int32_t Size = std::min(DP->Size, 256);
-    for (int32_t i = Size; i < 256; ++i) std::memcpy(Triples + i * 3, Triples + (Size - 1) * 3, 3);
-    cvBitmap_ColorLookup* Lookup = cvBitmap_ColorLookup_Create(Triples);
+    const uint32_t Key = K.DestinationKey & 0xFF;
+    cvBitmap_ColorLookup* Lookup =
+        cvBitmap_ColorLookup_CreateFor(Triples, Size, K.Destination && (int32_t)Key < Size ? (int32_t)Key : -1);
     if (!Lookup) {
       CV_ERROR(-1);
       return 0;
     }
     const Codec SC = MakeCodecRuntime(SF);
-    const uint32_t Key = K.DestinationKey & 0xFF;
     for (int32_t y = 0; y < Height; ++y) {
       const uint8_t* s = S + (size_t)y * SStride;
       uint8_t* d = D + (size_t)y * DStride;
@@ -366,7 +366,7 @@ int cvBitmap_BlitData(const cvBitmap_Info* SourceInfo, const void* SourcePixels,
           continue;
         }
         int32_t I = cvBitmap_ColorLookup_Find(Lookup, R, G, B);
-        if (I >= Size) I = Size - 1;
+        // Only a one-entry palette can still answer the key.
         if (K.Destination && (uint32_t)I == Key) I ^= 1;
         d[x] = (uint8_t)I;
       }

@@ -4,7 +4,8 @@
 // grows to 2^d x 2^d and is averaged the same way. Blocks cut by an odd edge
 // average the pixels they have. Colour-keyed pixels stay out of the averages
 // (a block of key pixels only stays the key), and palettized levels average
-// the palette colours and map the result back to the nearest entry.
+// the palette colours and map the result back to the nearest entry other than
+// the key entry.
 #include <cstring>
 
 #include "Bitmap/bitmap.h"
@@ -65,9 +66,7 @@ bool BuildLevel(cvBitmap* B, int32_t Source, int32_t Target, cvBitmap_ColorLooku
         int32_t Avg[4];
         for (int i = 0; i < 4; ++i) Avg[i] = (Sum[i] + N / 2) / N;
         if (Palettized) {
-          int32_t I = cvBitmap_ColorLookup_Find(Lookup, Avg[0], Avg[1], Avg[2]);
-          if (I >= PaletteSize) I = PaletteSize - 1;
-          V = (uint32_t)I;
+          V = (uint32_t)cvBitmap_ColorLookup_Find(Lookup, Avg[0], Avg[1], Avg[2]);
         } else {
           V = C.Compose(Avg[0], Avg[1], Avg[2], Avg[3]);
         }
@@ -105,7 +104,7 @@ int cvBitmap_MakeMips(cvBitmap* Bitmap, int32_t LowMip, int32_t HighMip) {
     if (Palettized && !Lookup) {
       cvBitmap_Palette* P = Bitmap->System.Palette;
       uint8_t Triples[256 * 3] = {};
-      if (!P || !cvBitmap_Palette_GetData(P, Triples, CV_PIXELFORMAT_24BIT_RGB, 256)) {
+      if (!P || P->Size < 1 || !cvBitmap_Palette_GetData(P, Triples, CV_PIXELFORMAT_24BIT_RGB, 256)) {
         Ok = false;
         break;
       }
@@ -113,7 +112,10 @@ int cvBitmap_MakeMips(cvBitmap* Bitmap, int32_t LowMip, int32_t HighMip) {
       for (int32_t i = PaletteSize; i < 256; ++i) std::memcpy(Triples + i * 3, Triples + (PaletteSize - 1) * 3, 3);
       for (int32_t i = 0; i < 256; ++i)
         for (int c = 0; c < 3; ++c) Colors[i][c] = Triples[i * 3 + c];
-      Lookup = cvBitmap_ColorLookup_Create(Triples);
+      // An averaged colour never maps to the key entry, whatever colour that
+      // entry holds: only key pixels of the larger level make key pixels.
+      const bool Keyed = Bitmap->System.HasColorKey != 0 && Bitmap->System.ColorKey < (uint32_t)PaletteSize;
+      Lookup = cvBitmap_ColorLookup_CreateFor(Triples, PaletteSize, Keyed ? (int32_t)Bitmap->System.ColorKey : -1);
       if (!Lookup) {
         Ok = false;
         break;

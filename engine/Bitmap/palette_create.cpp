@@ -6,6 +6,12 @@
 // three channels. The tree lives in one process-wide pool of index-linked
 // records that is reset before each build, so a build frees nothing per node;
 // builds are therefore not reentrant.
+//
+// An image of at most 256 distinct colours gets exactly its colours from
+// either builder (the fast builder's choice does that by itself; the good
+// builder counts RGB colours alongside its tree and skips quantising). The
+// good builder chooses its nodes in YUV but gives each the RGB mean of its
+// pixels, so no colour is rounded through the transform.
 #include <algorithm>
 #include <array>
 #include <set>
@@ -27,6 +33,7 @@ struct OctNode {
   uint32_t Count;  // pixels passing through or ending here
   int32_t NumChildren;
   int32_t Color[3];
+  uint64_t Rgb[3];  // sum of the RGB pixels below the node (good builder)
   uint64_t Error;  // count x squared distance to the parent's colour + children's errors
   int32_t Prev, Next;  // error-bucket links
 };
@@ -52,7 +59,9 @@ class Octree {
 
   OctNode& operator[](int32_t Index) { return gNodes[Index]; }
 
-  bool Insert(int32_t C0, int32_t C1, int32_t C2) {
+  // Inserts one pixel under (C0, C1, C2); Rgb, when given, is the pixel's
+  // RGB colour, summed at the leaf.
+  bool Insert(int32_t C0, int32_t C1, int32_t C2, const int32_t* Rgb) {
     int32_t node = 0;
     gNodes[0].Count++;
     for (int32_t bit = 7; bit >= 0; --bit) {
@@ -69,6 +78,8 @@ class Octree {
       gNodes[node].Count++;
     }
     OctNode& leaf = gNodes[node];
+    if (Rgb)
+      for (int k = 0; k < 3; ++k) leaf.Rgb[k] += (uint64_t)Rgb[k];
     if (leaf.Count == 1) {
       ++distinct_;
       leaf.Color[0] = C0, leaf.Color[1] = C1, leaf.Color[2] = C2;
@@ -80,6 +91,73 @@ class Octree {
 
  private:
   int32_t distinct_ = 0;
+};
+
+// Counts the distinct RGB colours of an image while there are at most 256 of
+// them; past that it only remembers that there were more. An image that fits
+// gets exactly its own colours, with no quantisation at all.
+class FewColours {
+ public:
+  // False once more than 256 distinct colours were seen.
+  bool Fits() const { return fits_; }
+
+  void Add(int32_t R, int32_t G, int32_t B) {
+    if (!fits_) return;
+    const uint32_t key = (uint32_t)R << 16 | (uint32_t)G << 8 | (uint32_t)B;
+    if (last_ >= 0 && slots_[last_].Key == key + 1) {
+      slots_[last_].Count++;
+      return;
+    }
+    uint32_t h = (key * 2654435761u) >> (32 - kBits);
+    while (slots_[h].Key && slots_[h].Key != key + 1) h = (h + 1) & (kSlots - 1);
+    if (!slots_[h].Key) {
+      if (count_ == CV_PALETTE_ENTRIES) {
+        fits_ = false;
+        return;
+      }
+      slots_[h].Key = key + 1;
+      ++count_;
+    }
+    slots_[h].Count++;
+    last_ = (int32_t)h;
+  }
+
+  // The colours, most frequent first; equal counts in the order of the
+  // octree over their RGB bits (the fast builder's order).
+  std::vector<Triple> ByCount() const {
+    struct Seen {
+      uint32_t Count, Order;
+      Triple Colour;
+    };
+    std::vector<Seen> seen;
+    for (const Slot& s : slots_) {
+      if (!s.Key) continue;
+      const uint32_t k = s.Key - 1;
+      const int32_t r = (int32_t)(k >> 16), g = (int32_t)(k >> 8 & 0xFF), b = (int32_t)(k & 0xFF);
+      uint32_t order = 0;
+      for (int32_t bit = 7; bit >= 0; --bit)
+        order = order << 3 | (uint32_t)(((r >> bit) & 1) << 2 | ((g >> bit) & 1) << 1 | ((b >> bit) & 1));
+      seen.push_back({s.Count, order, {r, g, b}});
+    }
+    std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) {
+      return a.Count != b.Count ? a.Count > b.Count : a.Order < b.Order;
+    });
+    std::vector<Triple> out;
+    for (const Seen& s : seen) out.push_back(s.Colour);
+    return out;
+  }
+
+ private:
+  static constexpr int32_t kBits = 10;
+  static constexpr int32_t kSlots = 1 << kBits;  // at most a quarter full
+  struct Slot {
+    uint32_t Key;  // colour + 1, 0 when free
+    uint32_t Count;
+  };
+  std::array<Slot, kSlots> slots_{};
+  int32_t count_ = 0;
+  int32_t last_ = -1;
+  bool fits_ = true;
 };
 
 // Sizes of a plain image checked for the builders.
@@ -100,48 +178,61 @@ bool MakeImage(const void* Pixels, int32_t Width, int32_t Height, int32_t Stride
   return true;
 }
 
-// Inserts every pixel of the image once, optionally through the YUV transform.
-bool InsertPixels(Octree& Tree, const Image& Img, bool Yuv) {
+// Inserts every pixel of the image once, optionally through the YUV transform
+// (then also counting the RGB colours into Few).
+bool InsertPixels(Octree& Tree, const Image& Img, FewColours* Few) {
   const int32_t bpp = Img.Reader.BytesPerPixel();
   for (int32_t y = 0; y < Img.Height; ++y) {
     const uint8_t* p = Img.Pixels + (size_t)y * (size_t)Img.StrideBytes;
     for (int32_t x = 0; x < Img.Width; ++x, p += bpp) {
-      int32_t c[3];
-      Img.Reader.Read(p, &c[0], &c[1], &c[2]);
-      if (Yuv) cvBitmap_RGBToYUV(c[0], c[1], c[2], &c[0], &c[1], &c[2]);
-      if (!Tree.Insert(c[0], c[1], c[2])) return false;
+      int32_t rgb[3], c[3];
+      Img.Reader.Read(p, &rgb[0], &rgb[1], &rgb[2]);
+      if (Few) {
+        Few->Add(rgb[0], rgb[1], rgb[2]);
+        cvBitmap_RGBToYUV(rgb[0], rgb[1], rgb[2], &c[0], &c[1], &c[2]);
+        if (!Tree.Insert(c[0], c[1], c[2], rgb)) return false;
+      } else if (!Tree.Insert(rgb[0], rgb[1], rgb[2], nullptr)) {
+        return false;
+      }
     }
   }
   return true;
 }
 
-// Picks 256 colours from List in its order: a colour is taken when its squared
-// distance to every colour taken so far is at least D (the first always is);
-// D starts at 256 and halves after each walk that leaves the palette short.
-// At D = 0 every colour qualifies, so a short list repeats to fill 256.
-void ChooseColors(const std::vector<Triple>& List, const Triple& Fill, Triple* Out) {
-  if (List.empty()) {
-    std::fill(Out, Out + CV_PALETTE_ENTRIES, Fill);
-    return;
-  }
+// Picks 256 colours from List (not empty) in its order, as positions in List:
+// a colour is taken when its squared distance to every colour taken so far is
+// at least D (the first always is); D starts at 256 and halves after each walk
+// that leaves the palette short. Distinct colours are at least 1 apart, so by
+// D = 1 every distinct colour of a short list is taken; at D = 0 every colour
+// qualifies, so a short list repeats to fill 256.
+void ChooseColors(const std::vector<Triple>& List, int32_t* Out) {
   int32_t taken = 0;
   int64_t limit = 256;
   while (taken < CV_PALETTE_ENTRIES) {
-    for (const Triple& colour : List) {
-      if (taken == CV_PALETTE_ENTRIES) break;
+    for (size_t i = 0; i < List.size() && taken < CV_PALETTE_ENTRIES; ++i) {
       bool ok = true;
-      if (limit > 0 && taken > 0) {
-        for (int32_t j = 0; j < taken; ++j) {
-          if (Distance2(colour.data(), Out[j].data()) < limit) {
-            ok = false;
-            break;
-          }
+      for (int32_t j = 0; limit > 0 && j < taken; ++j) {
+        if (Distance2(List[i].data(), List[(size_t)Out[j]].data()) < limit) {
+          ok = false;
+          break;
         }
       }
-      if (ok) Out[taken++] = colour;
+      if (ok) Out[taken++] = (int32_t)i;
     }
     if (limit > 0) limit >>= 1;
   }
+}
+
+// The colours of List at the positions ChooseColors picked; all black for
+// an empty list.
+void ChooseFrom(const std::vector<Triple>& List, Triple* Out) {
+  if (List.empty()) {
+    std::fill(Out, Out + CV_PALETTE_ENTRIES, Triple{0, 0, 0});
+    return;
+  }
+  int32_t chosen[CV_PALETTE_ENTRIES];
+  ChooseColors(List, chosen);
+  for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) Out[i] = List[(size_t)chosen[i]];
 }
 
 // Full-depth leaves whose count exceeds T, in tree order, skipping subtrees
@@ -167,7 +258,10 @@ void Average(Octree& Tree, int32_t Node) {
     if (child < 0) continue;
     Average(Tree, child);
     const OctNode& n = Tree[child];
-    for (int k = 0; k < 3; ++k) sum[k] += (uint64_t)n.Count * (uint64_t)n.Color[k];
+    for (int k = 0; k < 3; ++k) {
+      sum[k] += (uint64_t)n.Count * (uint64_t)n.Color[k];
+      Tree[Node].Rgb[k] += n.Rgb[k];
+    }
     count += n.Count;
   }
   if (count == 0) return;
@@ -184,18 +278,35 @@ uint64_t ComputeErrors(Octree& Tree, int32_t Node, const int32_t* ParentColor) {
   return error;
 }
 
-// Removes children that stand for fewer than 2 pixels or add an error below 2
-// (their pixels stay with this node) and collapses chains of single children.
-void Prune(Octree& Tree, int32_t Node) {
+// Removes children that stand for fewer than MinCount pixels (they stay with
+// this node) and collapses chains of single children.
+//
+// A child of at least 2 pixels whose error is below 2 holds exactly this
+// node's colour: it is the colour that dominates the node's average. It
+// becomes a leaf for its whole subtree (whose pixels all lie within rounding
+// of it) instead of being removed: removed, it would leave the node with its
+// minority siblings, and a node left with one child collapses onto that
+// child, so the dominant colour would vanish from the palette. Its error
+// becomes what removing it costs while a sibling stays, its pixels times the
+// squared distance to the nearest sibling, so that the reduction does not
+// take it first.
+void Prune(Octree& Tree, int32_t Node, uint32_t MinCount) {
+  int32_t dominant = -1;
   for (int32_t c = 0; c < 8; ++c) {
     const int32_t child = Tree[Node].Child[c] - 1;
     if (child < 0) continue;
-    if (Tree[child].Count < 2 || Tree[child].Error < 2) {
+    if (Tree[child].Count < MinCount) {
       Tree[Node].Child[c] = 0;
       Tree[Node].NumChildren--;
       continue;
     }
-    Prune(Tree, child);
+    if (Tree[child].Error < 2) {
+      std::fill(Tree[child].Child, Tree[child].Child + 8, 0);
+      Tree[child].NumChildren = 0;
+      dominant = child;
+      continue;
+    }
+    Prune(Tree, child, MinCount);
     if (Tree[child].NumChildren == 1) {
       int32_t grandchild = -1;
       for (int32_t g = 0; g < 8 && grandchild < 0; ++g) grandchild = Tree[child].Child[g] - 1;
@@ -204,6 +315,26 @@ void Prune(Octree& Tree, int32_t Node) {
       Tree[Node].Child[c] = grandchild + 1;
     }
   }
+  if (dominant < 0) return;
+  int64_t nearest = -1;
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t sibling = Tree[Node].Child[c] - 1;
+    if (sibling < 0 || sibling == dominant) continue;
+    const int64_t d = Distance2(Tree[sibling].Color, Tree[dominant].Color);
+    if (nearest < 0 || d < nearest) nearest = d;
+  }
+  if (nearest > 0) Tree[dominant].Error = (uint64_t)Tree[dominant].Count * (uint64_t)nearest;
+}
+
+// The number of leaves Prune(Node, MinCount) would leave, without pruning.
+size_t CountPrunedLeaves(Octree& Tree, int32_t Node, uint32_t MinCount) {
+  size_t leaves = 0;
+  for (int32_t c = 0; c < 8; ++c) {
+    const int32_t child = Tree[Node].Child[c] - 1;
+    if (child < 0 || Tree[child].Count < MinCount) continue;
+    leaves += Tree[child].Error < 2 ? 1 : CountPrunedLeaves(Tree, child, MinCount);
+  }
+  return leaves ? leaves : 1;
 }
 
 void GatherLeaves(Octree& Tree, int32_t Node, std::vector<int32_t>& Out) {
@@ -262,12 +393,14 @@ class ErrorBuckets {
   }
 
   // Up to 256 leaves, largest errors first: the last bucket from its back,
-  // then buckets 1,022 down to 1, each from back to front.
+  // then buckets 1,022 down to 0, each from back to front. (Bucket 0 can
+  // still hold leaves: a parent that becomes a leaf with error 0 after the
+  // search has passed it.)
   int32_t Emit(int32_t* Out) const {
     int32_t n = 0;
     for (auto it = last_.rbegin(); it != last_.rend() && n < CV_PALETTE_ENTRIES; ++it)
       Out[n++] = std::get<2>(*it);
-    for (int32_t b = kLists - 1; b >= 1 && n < CV_PALETTE_ENTRIES; --b)
+    for (int32_t b = kLists - 1; b >= 0 && n < CV_PALETTE_ENTRIES; --b)
       for (int32_t x = tail_[b]; x && n < CV_PALETTE_ENTRIES; x = tree_[x - 1].Prev) Out[n++] = x - 1;
     return n;
   }
@@ -308,12 +441,13 @@ cvBitmap_Palette* MakeRGBPalette(const uint8_t* Triples) {
   return palette;
 }
 
-// Takes the pixels apart and sorts them into Tree (in YUV when Yuv); logs and
-// fails on bad arguments or when the tree cannot grow.
+// Takes the pixels apart and sorts them into Tree (in YUV when Few is given,
+// which then counts the RGB colours); logs and fails on bad arguments or when
+// the tree cannot grow.
 bool FillTree(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes, int32_t Format,
-              const uint8_t* Out, bool Yuv, Image* Img, Octree& Tree) {
+              const uint8_t* Out, FewColours* Few, Image* Img, Octree& Tree) {
   if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, Img) || !Tree.Reset() ||
-      !InsertPixels(Tree, *Img, Yuv)) {
+      !InsertPixels(Tree, *Img, Few)) {
     CV_ERROR(-1);
     return false;
   }
@@ -352,7 +486,7 @@ int cvBitmap_BuildPalFast(const void* Pixels, int32_t Width, int32_t Height, int
                           int32_t Format, uint8_t* Out) {
   Image img;
   Octree tree;
-  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, false, &img, tree)) return 0;
+  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, nullptr, &img, tree)) return 0;
   // Prefer colours seen more than 3 times, then 2, 1, 0, as long as that
   // still leaves 256 to choose from.
   std::vector<int32_t> leaves;
@@ -367,7 +501,7 @@ int cvBitmap_BuildPalFast(const void* Pixels, int32_t Width, int32_t Height, int
   list.reserve(leaves.size());
   for (int32_t leaf : leaves) list.push_back({tree[leaf].Color[0], tree[leaf].Color[1], tree[leaf].Color[2]});
   Triple colours[CV_PALETTE_ENTRIES];
-  ChooseColors(list, Triple{0, 0, 0}, colours);
+  ChooseFrom(list, colours);
   ToBytes(colours, Out);
   return 1;
 }
@@ -376,22 +510,35 @@ int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int
                           int32_t Format, uint8_t* Out) {
   Image img;
   Octree tree;
-  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, true, &img, tree)) return 0;
+  FewColours few;
+  if (!FillTree(Pixels, Width, Height, StrideBytes, Format, Out, &few, &img, tree)) return 0;
+  Triple colours[CV_PALETTE_ENTRIES];
+  if (few.Fits()) {
+    // At most 256 colours: exactly those, chosen as the fast builder does.
+    ChooseFrom(few.ByCount(), colours);
+    ToBytes(colours, Out);
+    return 1;
+  }
   Average(tree, 0);
   ComputeErrors(tree, 0, tree[0].Color);
-  Prune(tree, 0);
+  // Colours of a single pixel are dropped (left to their parents) as noise,
+  // unless that leaves fewer than 256 colours to choose from: a small or
+  // sparse image whose colours are mostly single keeps them.
+  Prune(tree, 0, CountPrunedLeaves(tree, 0, 2) >= CV_PALETTE_ENTRIES ? 2 : 1);
   std::vector<int32_t> leaves;
   GatherLeaves(tree, 0, leaves);
 
-  const Triple black{0, 127, 127};  // YUV of black
-  Triple colours[CV_PALETTE_ENTRIES];
-  std::fill(colours, colours + CV_PALETTE_ENTRIES, black);
-  if (img.Width == 0 || img.Height == 0) {
-    // No pixels: an all-black palette.
-  } else if (leaves.size() < CV_PALETTE_ENTRIES) {
+  // The nodes are chosen in YUV; each one's palette colour is the RGB mean
+  // of the pixels it stands for, which keeps colours off the rounding of the
+  // transform (pure red stays (255, 0, 0)).
+  int32_t chosen[CV_PALETTE_ENTRIES];
+  int32_t n = 0;
+  if (leaves.size() < CV_PALETTE_ENTRIES) {
     std::vector<Triple> list;
     for (int32_t leaf : leaves) list.push_back({tree[leaf].Color[0], tree[leaf].Color[1], tree[leaf].Color[2]});
-    ChooseColors(list, black, colours);
+    ChooseColors(list, chosen);
+    for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) chosen[i] = leaves[(size_t)chosen[i]];
+    n = CV_PALETTE_ENTRIES;
   } else {
     ErrorBuckets buckets(tree);
     for (int32_t leaf : leaves) buckets.Put(leaf);
@@ -404,12 +551,13 @@ int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int
       if (--tree[parent].NumChildren == 0) buckets.Put(parent);  // the parent takes its place
       else --leafCount;
     }
-    int32_t chosen[CV_PALETTE_ENTRIES];
-    const int32_t n = buckets.Emit(chosen);
-    for (int32_t i = 0; i < n; ++i)
-      colours[i] = {tree[chosen[i]].Color[0], tree[chosen[i]].Color[1], tree[chosen[i]].Color[2]};
+    n = buckets.Emit(chosen);
   }
-  for (Triple& c : colours) cvBitmap_YUVToRGB(c[0], c[1], c[2], &c[0], &c[1], &c[2]);
+  std::fill(colours, colours + CV_PALETTE_ENTRIES, Triple{0, 0, 0});
+  for (int32_t i = 0; i < n; ++i) {
+    const OctNode& node = tree[chosen[i]];
+    for (int k = 0; k < 3; ++k) colours[i][k] = (int32_t)((node.Rgb[k] + node.Count / 2) / node.Count);
+  }
   ToBytes(colours, Out);
   return 1;
 }

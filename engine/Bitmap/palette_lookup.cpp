@@ -1,12 +1,24 @@
-// Nearest-colour lookup over a 256-entry RGB palette.
+// Nearest-colour lookup over a palette of up to 256 RGB triples.
 //
-// Two structures answer a query: an exact-colour cache (an 8-level tree over
-// the bits of r, g and b whose last level holds index + 1) that remembers
-// every answer, and a 16 x 16 x 16 grid of candidate lists. A palette entry is
-// listed in the cell that contains it and in the seven cells one step higher
-// in red, green and blue; a query looks in the cell of (c + 8) >> 4, so the
-// candidates are the entries within about one cell around the colour. An
-// empty cell falls back to searching all 256 entries.
+// The answer is always the entry at the smallest squared RGB distance, the
+// lowest index among equals, exactly what a search of every entry in index
+// order gives. Two structures make that fast:
+//
+// - a 16 x 16 x 16 grid over the colour cube. The first query in a cell
+//   works out the cell's candidates once: every entry that can be nearest to
+//   some colour of the cell. With m the smallest over all entries of the
+//   entry's largest distance to the cell, an entry whose smallest distance to
+//   the cell exceeds m is beaten everywhere in the cell by the entry that
+//   defines m, so only entries with smallest distance <= m are listed. A
+//   query then searches its own cell's candidates, in index order.
+// - an exact-colour cache (an 8-level tree over the bits of r, g and b whose
+//   last level holds index + 1), pre-filled with the palette's own colours,
+//   that remembers every answer.
+//
+// Entries beyond the count and one excluded entry (a colour-key index) are
+// never answered; an entry repeating the colour of a lower one never wins a
+// tie and is not listed either.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -16,61 +28,111 @@
 
 namespace {
 
-constexpr int32_t kCells = 4096;
-// The query cell index of a colour near white can reach 4,096 (16 << 8); the
-// grid keeps one extra, always-empty cell there instead of reading past it.
-constexpr int32_t kGridSize = kCells + 1;
-constexpr int32_t kMaxListEntries = CV_PALETTE_ENTRIES * 8;
+constexpr int32_t kCellShift = 4;
+constexpr int32_t kCellSide = 1 << kCellShift;            // colour values per cell and channel
+constexpr int32_t kCellsPerChannel = 256 >> kCellShift;   // 16
+constexpr int32_t kCells = kCellsPerChannel * kCellsPerChannel * kCellsPerChannel;
 
 struct CacheNode {
   int32_t Child[8];  // levels 0..6: child node index + 1; level 7: palette index + 1
 };
 
-struct ListEntry {
-  int32_t Index;  // palette entry
-  int32_t Next;   // next list entry, -1 at the end
+// One candidate of a cell: the entry's colour next to its index, so that a
+// search reads one small record per candidate.
+struct Candidate {
+  uint8_t R, G, B, Index;
 };
 
 }  // namespace
 
 struct cvBitmap_ColorLookup {
   uint8_t Palette[CV_PALETTE_ENTRIES][3];
-  int32_t Cell[kGridSize];  // first list entry of each cell, -1 when empty
-  ListEntry Entries[kMaxListEntries];
-  int32_t EntryCount;
+  // Entries that can be answered (below the count, not excluded, not a
+  // repeat of a lower entry's colour), in index order.
+  Candidate Live[CV_PALETTE_ENTRIES];
+  int32_t LiveCount;
+  int32_t CellFirst[kCells];  // first candidate of each cell in List, -1 until worked out
+  int32_t CellCount[kCells];
+  Candidate* List;  // candidates of all cells worked out so far
+  int32_t ListUsed, ListCapacity;
   cvpal::ChunkPool<CacheNode> Cache;  // node 0 is the root
 };
 
 namespace {
 
-int32_t SquaredDistance(const uint8_t* P, int32_t R, int32_t G, int32_t B) {
-  const int32_t dr = P[0] - R, dg = P[1] - G, db = P[2] - B;
+int32_t Distance2(const Candidate& C, int32_t R, int32_t G, int32_t B) {
+  const int32_t dr = C.R - R, dg = C.G - G, db = C.B - B;
   return dr * dr + dg * dg + db * db;
 }
 
-int32_t Search(const cvBitmap_ColorLookup* L, int32_t R, int32_t G, int32_t B) {
-  int32_t cell = ((R + 8) >> 4) * 256 + ((G + 8) >> 4) * 16 + ((B + 8) >> 4);
-  if (cell > kCells) cell = kCells;
-  int32_t best = -1, bestDistance = INT32_MAX;
-  if (L->Cell[cell] >= 0) {
-    for (int32_t e = L->Cell[cell]; e >= 0; e = L->Entries[e].Next) {
-      const int32_t index = L->Entries[e].Index;
-      const int32_t d = SquaredDistance(L->Palette[index], R, G, B);
-      if (d < bestDistance) {
-        bestDistance = d;
-        best = index;
-      }
-    }
-    return best;
-  }
-  for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) {
-    const int32_t d = SquaredDistance(L->Palette[i], R, G, B);
+// The lowest-index nearest entry among Count candidates in index order.
+int32_t Nearest(const Candidate* C, int32_t Count, int32_t R, int32_t G, int32_t B) {
+  int32_t best = C[0].Index, bestDistance = Distance2(C[0], R, G, B);
+  for (int32_t i = 1; i < Count && bestDistance > 0; ++i) {
+    const int32_t d = Distance2(C[i], R, G, B);
     if (d < bestDistance) {
       bestDistance = d;
-      best = i;
+      best = C[i].Index;
     }
   }
   return best;
+}
+
+// Smallest and largest squared distance along one channel from value V to
+// the cell span [Low, Low + kCellSide - 1].
+void SpanDistances(int32_t V, int32_t Low, int32_t* Near, int32_t* Far) {
+  const int32_t high = Low + kCellSide - 1;
+  const int32_t inside = V < Low ? Low - V : (V > high ? V - high : 0);
+  const int32_t far = std::max(V - Low, high - V);
+  *Near = inside * inside;
+  *Far = far * far;
+}
+
+// Works out the candidates of one cell into the shared list. False when the
+// list cannot grow (the caller then searches every live entry).
+bool BuildCell(cvBitmap_ColorLookup* L, int32_t Cell) {
+  const int32_t low[3] = {(Cell / (kCellsPerChannel * kCellsPerChannel)) * kCellSide,
+                          (Cell / kCellsPerChannel % kCellsPerChannel) * kCellSide,
+                          (Cell % kCellsPerChannel) * kCellSide};
+  int32_t nearest[CV_PALETTE_ENTRIES];
+  int32_t bound = INT32_MAX;
+  for (int32_t i = 0; i < L->LiveCount; ++i) {
+    const Candidate& c = L->Live[i];
+    const int32_t v[3] = {c.R, c.G, c.B};
+    int32_t nearSum = 0, farSum = 0;
+    for (int k = 0; k < 3; ++k) {
+      int32_t n, f;
+      SpanDistances(v[k], low[k], &n, &f);
+      nearSum += n;
+      farSum += f;
+    }
+    nearest[i] = nearSum;
+    bound = std::min(bound, farSum);
+  }
+  int32_t count = 0;
+  for (int32_t i = 0; i < L->LiveCount; ++i) count += nearest[i] <= bound;
+  if (L->ListUsed > INT32_MAX - count) return false;
+  if (L->ListUsed + count > L->ListCapacity) {
+    int32_t capacity = L->ListCapacity ? L->ListCapacity : 4096;
+    while (capacity < L->ListUsed + count) capacity = capacity > INT32_MAX / 2 ? INT32_MAX : capacity * 2;
+    auto* grown = static_cast<Candidate*>(cvRam_Realloc(L->List, sizeof(Candidate) * (size_t)capacity));
+    if (!grown) return false;
+    L->List = grown;
+    L->ListCapacity = capacity;
+  }
+  L->CellFirst[Cell] = L->ListUsed;
+  L->CellCount[Cell] = count;
+  for (int32_t i = 0; i < L->LiveCount; ++i)
+    if (nearest[i] <= bound) L->List[L->ListUsed++] = L->Live[i];
+  return true;
+}
+
+// The answer without the cache.
+int32_t Search(cvBitmap_ColorLookup* L, int32_t R, int32_t G, int32_t B) {
+  const int32_t cell = ((R >> kCellShift) * kCellsPerChannel + (G >> kCellShift)) * kCellsPerChannel +
+                       (B >> kCellShift);
+  if (L->CellFirst[cell] < 0 && !BuildCell(L, cell)) return Nearest(L->Live, L->LiveCount, R, G, B);
+  return Nearest(L->List + L->CellFirst[cell], L->CellCount[cell], R, G, B);
 }
 
 // Walks the cache for (R, G, B), creating missing nodes. Returns the slot at
@@ -91,10 +153,17 @@ int32_t* CacheSlot(cvBitmap_ColorLookup* L, int32_t R, int32_t G, int32_t B) {
   return &L->Cache[node].Child[c];
 }
 
+void Free(cvBitmap_ColorLookup* L) {
+  if (L->List) cvRam_Free(L->List);
+  L->~cvBitmap_ColorLookup();
+  cvRam_Free(L);
+}
+
 }  // namespace
 
-cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples) {
-  if (!Triples) {
+cvBitmap_ColorLookup* cvBitmap_ColorLookup_CreateFor(const uint8_t* Triples, int32_t Count,
+                                                     int32_t Excluded) {
+  if (!Triples || Count < 1 || Count > CV_PALETTE_ENTRIES) {
     CV_ERROR(-1);
     return nullptr;
   }
@@ -104,48 +173,47 @@ cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples) {
     return nullptr;
   }
   new (lookup) cvBitmap_ColorLookup();
-  std::memcpy(lookup->Palette, Triples, sizeof(lookup->Palette));
-  std::memset(lookup->Cell, 0xFF, sizeof(lookup->Cell));
-  lookup->EntryCount = 0;
-  // Candidate lists: entries pushed at the front, so each list runs from the
-  // highest palette index down.
-  for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) {
-    const uint8_t* p = lookup->Palette[i];
-    const int32_t base = (p[0] >> 4) * 256 + (p[1] >> 4) * 16 + (p[2] >> 4);
-    for (int32_t step = 0; step < 8; ++step) {
-      const int32_t cell = base + ((step >> 2) & 1) * 256 + ((step >> 1) & 1) * 16 + (step & 1);
-      if (cell > kCells) continue;
-      ListEntry& entry = lookup->Entries[lookup->EntryCount];
-      entry.Index = i;
-      entry.Next = lookup->Cell[cell];
-      lookup->Cell[cell] = lookup->EntryCount++;
-    }
-  }
-  // The palette's own colours are answered from the cache from the start;
-  // where two entries share a colour the first keeps it.
+  std::memcpy(lookup->Palette, Triples, (size_t)Count * 3);
+  std::memset(lookup->CellFirst, 0xFF, sizeof(lookup->CellFirst));
+  lookup->List = nullptr;
+  lookup->ListUsed = lookup->ListCapacity = 0;
+  // Excluding the only entry would leave nothing to answer with.
+  if (Excluded >= Count || Count == 1) Excluded = -1;
+
+  // The cache answers the palette's own colours from the start; an entry
+  // whose colour a lower entry already holds never wins and is left out of
+  // the live entries.
   if (lookup->Cache.New() != 0) {
-    cvBitmap_ColorLookup_Destroy(&lookup);
+    Free(lookup);
     CV_ERROR(-1);
     return nullptr;
   }
-  for (int32_t i = 0; i < CV_PALETTE_ENTRIES; ++i) {
+  lookup->LiveCount = 0;
+  for (int32_t i = 0; i < Count; ++i) {
+    if (i == Excluded) continue;
     const uint8_t* p = lookup->Palette[i];
     int32_t* slot = CacheSlot(lookup, p[0], p[1], p[2]);
     if (!slot) {
-      cvBitmap_ColorLookup_Destroy(&lookup);
+      Free(lookup);
       CV_ERROR(-1);
       return nullptr;
     }
-    if (*slot == 0) *slot = i + 1;
+    if (*slot) continue;
+    *slot = i + 1;
+    lookup->Live[lookup->LiveCount++] = Candidate{p[0], p[1], p[2], (uint8_t)i};
   }
   return lookup;
 }
 
+cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples) {
+  return cvBitmap_ColorLookup_CreateFor(Triples, CV_PALETTE_ENTRIES, -1);
+}
+
 int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B) {
   if (!Lookup) return 0;
-  R = R < 0 ? 0 : (R > 255 ? 255 : R);
-  G = G < 0 ? 0 : (G > 255 ? 255 : G);
-  B = B < 0 ? 0 : (B > 255 ? 255 : B);
+  R = std::clamp(R, 0, 255);
+  G = std::clamp(G, 0, 255);
+  B = std::clamp(B, 0, 255);
   int32_t* slot = CacheSlot(Lookup, R, G, B);
   if (slot && *slot) return *slot - 1;
   const int32_t index = Search(Lookup, R, G, B);
@@ -156,7 +224,6 @@ int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32
 
 void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup) {
   if (!Lookup || !*Lookup) return;
-  (*Lookup)->~cvBitmap_ColorLookup();
-  cvRam_Free(*Lookup);
+  Free(*Lookup);
   *Lookup = nullptr;
 }

@@ -3,11 +3,13 @@
 // Two octree quantisers: the fast builder ("createPalFast") counts exact RGB
 // colours and picks the most frequent well-separated ones; the good builder
 // ("createPalGood") works in an integer YUV space, prunes the tree by error and
-// reduces it to 256 leaves through error buckets. "palOptimize" refines a
+// reduces it to 256 leaves through error buckets, giving each the RGB mean of
+// its pixels. An image of at most 256 distinct colours gets exactly those
+// colours from either builder. "palOptimize" refines a
 // palette by damped k-means passes over a growing sample of the image. The
 // lookup maps colours to their nearest palette entry, answering repeated
-// colours from an exact-colour cache and limiting searches to one cell of a
-// 16 x 16 x 16 grid.
+// colours from an exact-colour cache and limiting searches to the entries
+// that can be nearest within one cell of a 16 x 16 x 16 grid.
 //
 // The builders and the lookup work on plain pixel data; the forms taking a
 // cvBitmap_Info wrap them. Builds share one process-wide node pool, so they
@@ -84,14 +86,23 @@ cvBitmap_Palette* cvBitmap_CreatePaletteForImage(const cvBitmap_Info* Info, cons
 cvBitmap_Palette* cvBitmap_CreatePaletteForBitmap(cvBitmap* Bitmap, int Optimise);
 
 // ---------------------------------------------------------------------------
-// Nearest-colour lookup over 256 RGB triples. Find returns the index of the
-// nearest entry (squared RGB distance) and remembers the answer, so repeated
-// colours cost one cache walk. A lookup lives for one conversion or pass.
+// Nearest-colour lookup over RGB triples. Find returns the index of the
+// nearest entry by squared RGB distance, the lowest index among entries at
+// the same distance (what a search of every entry in index order gives), and
+// remembers the answer, so repeated colours cost one cache walk. A lookup
+// lives for one conversion or pass.
 // ---------------------------------------------------------------------------
 typedef struct cvBitmap_ColorLookup cvBitmap_ColorLookup;
 
-// Null with an error-log entry on allocation failure.
+// A lookup over all 256 triples. Null with an error-log entry on allocation
+// failure.
 cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples);
+// A lookup over the first Count (1..256) triples that never answers the entry
+// Excluded (a colour-key index; -1 for none). When Excluded is the only entry
+// it is not excluded. Null with an error-log entry on a bad count or
+// allocation failure.
+cvBitmap_ColorLookup* cvBitmap_ColorLookup_CreateFor(const uint8_t* Triples, int32_t Count,
+                                                     int32_t Excluded);
 int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B);
 // Frees the lookup and clears the caller's pointer.
 void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup);

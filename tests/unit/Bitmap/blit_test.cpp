@@ -143,16 +143,17 @@ TEST(BlitData, PaletteSourceConvertsThroughTheKeyEntry) {
   EXPECT_EQ(Argb[3], 0u);  // transparent black
   EXPECT_EQ(Argb[1], 0xFFFF0000u);
 
-  // True colour into the palette with key index 1: the nearest entry, a
-  // match on the key stored as its neighbour, source key pixels as the key.
-  const uint32_t Colors[4] = {0x00FE0101, 0x0000FF00, 0x00FFFFFF, 0x000000FF};
+  // True colour into the palette with key index 2 (white): the nearest entry
+  // other than the key entry (near-white goes to red, not to the key's
+  // neighbour blue), source key pixels as the key.
+  const uint32_t Colors[4] = {0x00F0F0E0, 0x0000FF00, 0x00FE0101, 0x000000FF};
   SI = Info(4, 1, CV_PIXELFORMAT_32BIT_XRGB, 1, 0x0000FF00);
   uint8_t Idx[4] = {};
-  DI = Info(4, 1, CV_PIXELFORMAT_8BIT_PAL, 1, 1, P);
+  DI = Info(4, 1, CV_PIXELFORMAT_8BIT_PAL, 1, 2, P);
   ASSERT_TRUE(cvBitmap_BlitData(&SI, Colors, nullptr, &DI, Idx, nullptr, 4, 1));
-  EXPECT_EQ(Idx[0], 0);  // red matched entry 1 = key, stored as 1 XOR 1
-  EXPECT_EQ(Idx[1], 1);
-  EXPECT_EQ(Idx[2], 2);
+  EXPECT_EQ(Idx[0], 1);
+  EXPECT_EQ(Idx[1], 2);
+  EXPECT_EQ(Idx[2], 1);
   EXPECT_EQ(Idx[3], 3);
   cvBitmap_Palette_Destroy(&P);
 }
@@ -254,6 +255,34 @@ TEST(Mips, PalettizedLevelsMapAveragesToTheNearestEntry) {
   cvErrorLog_Clear();
   EXPECT_FALSE(cvBitmap_MakeMips(B, 1, 1));
   EXPECT_LOGGED(-1);
+  cvBitmap_Destroy(&B);
+}
+
+TEST(Mips, KeyedPalettizedLevelsNeverAverageIntoTheKeyEntry) {
+  // A red and blue checker with a magenta key entry 0 and green at 1: the
+  // averaged purple lies nearest the key's magenta, but must take the
+  // nearest visible entry (red, the lower of two equals), never the key or
+  // an unrelated neighbour of it.
+  cvBitmap* B = cvBitmap_Create(4, 4, 0, CV_PIXELFORMAT_8BIT_PAL);
+  cvBitmap_Palette* Pal = cvBitmap_Palette_Create(CV_PIXELFORMAT_24BIT_RGB, 4);
+  const uint8_t E[12] = {255, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 255};
+  ASSERT_TRUE(cvBitmap_Palette_SetData(Pal, E, CV_PIXELFORMAT_24BIT_RGB, 4));
+  cvBitmap_SetPalette(B, Pal);
+  cvBitmap_Palette_Destroy(&Pal);
+  ASSERT_TRUE(cvBitmap_SetColorKey(B, 1, 0, 0));
+  uint8_t* P = cvBitmap_AllocateMip(B, 0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) P[y * 4 + x] = (uint8_t)(2 + ((x + y) & 1));
+  P[2] = P[3] = P[6] = P[7] = 0;  // the top right block is all key
+  P[8] = P[9] = 0;                // the bottom left block is half key
+  cvBitmap_SetMipValid(B, 0, 1);
+  ASSERT_TRUE(cvBitmap_MakeMips(B, 1, 2));
+  const uint8_t* L1 = cvBitmap_GetMipData(B, 1);
+  EXPECT_EQ(L1[0], 2);
+  EXPECT_EQ(L1[1], 0);  // all key stays the key
+  EXPECT_EQ(L1[2], 2);
+  EXPECT_EQ(L1[3], 2);
+  EXPECT_EQ(cvBitmap_GetMipData(B, 2)[0], 2);
   cvBitmap_Destroy(&B);
 }
 

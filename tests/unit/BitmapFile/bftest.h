@@ -1,8 +1,11 @@
 // Helpers of the bitmap file tests: memory files and small bitmaps.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "Bitmap/cvbitmap.h"
@@ -42,6 +45,20 @@ cvBitmap* MakeBitmap(int32_t Width, int32_t Height, cvPixelFormat Format, F Fill
     for (int32_t x = 0; x < Width; ++x) Fill(x, y, pixels + ((size_t)y * Width + x) * bpp);
   cvBitmap_SetMipValid(bitmap, 0, 1);
   return bitmap;
+}
+
+// A photo-like image: smooth gradients plus noise, in 24-bit RGB.
+inline std::vector<uint8_t> PhotoLike(int32_t W, int32_t H, uint32_t Seed) {
+  std::vector<uint8_t> p((size_t)W * H * 3);
+  std::mt19937 rng(Seed);
+  std::uniform_int_distribution<int> noise(-6, 6);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const double fx = (double)x / W, fy = (double)y / H;
+      int c[3] = {(int)(255 * fx), (int)(128 + 100 * std::sin(6 * fy)), (int)(255 * fx * fy)};
+      for (int k = 0; k < 3; ++k) p[((size_t)y * W + x) * 3 + k] = (uint8_t)std::clamp(c[k] + noise(rng), 0, 255);
+    }
+  return p;
 }
 
 inline void Put16(Bytes& B, uint16_t V) { B.push_back((uint8_t)V), B.push_back((uint8_t)(V >> 8)); }

@@ -2,9 +2,13 @@
 // engine's reader and opening in a common image program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "bftest.h"
 #include "bitmapwriter.h"
@@ -83,34 +87,86 @@ TEST(BitmapWriter, PaddingShortPaletteAndReadBack) {
   cvBitmap_Destroy(&bitmap);
 }
 
-TEST(BitmapWriter, TrueColourSourceGetsBuiltPalette) {
+// Writes a 24-bit RGB image through the writer with the given palette
+// builder and reads the file back through the engine's reader: for each
+// pixel, the colour the file shows and the file's palette.
+struct Exported {
+  std::vector<std::array<int32_t, 3>> Shown;
+  std::vector<std::array<int32_t, 3>> Palette;
+};
+
+Exported Export(const std::vector<uint8_t>& Rgb, int32_t W, int32_t H, cvBitmap_PaletteBuilder Builder) {
+  Exported out;
   cvtest::TempDir dir;
-  // 128 colours, each on a 2 x 2 block (the good builder keeps colours that
-  // stand for at least 2 pixels).
-  cvBitmap* bitmap = bftest::MakeBitmap(32, 16, CV_PIXELFORMAT_24BIT_RGB, [](int x, int y, uint8_t* p) {
-    p[0] = (uint8_t)(x / 2 * 16), p[1] = (uint8_t)(y / 2 * 32), p[2] = 77;
+  cvBitmap* bitmap = bftest::MakeBitmap(W, H, CV_PIXELFORMAT_24BIT_RGB, [&](int x, int y, uint8_t* p) {
+    std::memcpy(p, &Rgb[((size_t)y * W + x) * 3], 3);
   });
-  ASSERT_TRUE(WriteWith(bitmap, dir.File("c.bmp")));
-  const Bytes file = cvtest::ReadFileBytes(dir.File("c.bmp"));
-  ASSERT_EQ(file.size(), 1078u + 32 * 16);
-  EXPECT_EQ(cvLE_Get16(&file[28]), 8);
-  cvBitmap* back = cvBitmap_CreateFromFileName(nullptr, dir.File("c.bmp").c_str());
-  ASSERT_NE(back, nullptr);
+  cvBitmap_SetPaletteBuilder(Builder);
+  const bool written = WriteWith(bitmap, dir.File("e.bmp"));
+  cvBitmap_SetPaletteBuilder(nullptr);
+  cvBitmap_Destroy(&bitmap);
+  EXPECT_TRUE(written);
+  cvBitmap* back = written ? cvBitmap_CreateFromFileName(nullptr, dir.File("e.bmp").c_str()) : nullptr;
+  if (!back) return out;
   EXPECT_EQ(back->System.Format, CV_PIXELFORMAT_8BIT_PAL);
   cvBitmap_Palette* palette = cvBitmap_GetPalette(back);
+  for (int32_t i = 0; i < 256; ++i) {
+    int32_t r, g, b, a;
+    cvBitmap_Palette_GetColor(palette, i, &r, &g, &b, &a);
+    out.Palette.push_back({r, g, b});
+  }
   const uint8_t* read = cvBitmap_GetMipData(back, 0);
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 32; ++x) {
-      int32_t r, g, b, a;
-      cvBitmap_Palette_GetColor(palette, read[y * back->System.Stride + x], &r, &g, &b, &a);
-      ASSERT_NEAR(r, x / 2 * 16, 3) << x << "," << y;
-      ASSERT_NEAR(g, y / 2 * 32, 3) << x << "," << y;
-      ASSERT_NEAR(b, 77, 3) << x << "," << y;
-    }
-  // The bitmap itself stays true-colour.
-  EXPECT_EQ(bitmap->System.Format, CV_PIXELFORMAT_24BIT_RGB);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) out.Shown.push_back(out.Palette[read[y * back->System.Stride + x]]);
   cvBitmap_Destroy(&back);
-  cvBitmap_Destroy(&bitmap);
+  return out;
+}
+
+int32_t Distance2(const std::array<int32_t, 3>& A, const uint8_t* B) {
+  int32_t d = 0;
+  for (int k = 0; k < 3; ++k) d += (A[k] - B[k]) * (A[k] - B[k]);
+  return d;
+}
+
+TEST(BitmapWriter, ImagesOfAtMost256ColoursComeBackUnchanged) {
+  // 256 x 256 pixels in 64 colours: red 0..252 in 4 steps, green 0..252 in
+  // 8 steps, blue 0 or 200, on blocks of 32 x 32.
+  const int32_t side = 256;
+  std::vector<uint8_t> image((size_t)side * side * 3);
+  for (int32_t y = 0; y < side; ++y)
+    for (int32_t x = 0; x < side; ++x) {
+      uint8_t* p = &image[((size_t)y * side + x) * 3];
+      p[0] = (uint8_t)(x / 64 * 84), p[1] = (uint8_t)(y / 32 * 36), p[2] = (uint8_t)((x / 32) % 2 * 200);
+    }
+  for (cvBitmap_PaletteBuilder builder : {&cvBitmap_CreatePalGood, &cvBitmap_CreatePalFast}) {
+    const Exported out = Export(image, side, side, builder);
+    ASSERT_EQ(out.Shown.size(), (size_t)side * side);
+    for (size_t i = 0; i < out.Shown.size(); ++i)
+      ASSERT_EQ(Distance2(out.Shown[i], &image[i * 3]), 0)
+          << "pixel " << i % side << "," << i / side << " " << out.Shown[i][0] << "," << out.Shown[i][1] << ","
+          << out.Shown[i][2];
+  }
+}
+
+TEST(BitmapWriter, PhotoPixelsTakeTheirPalettesNearestEntry) {
+  // Smooth gradients and noise (tens of thousands of colours): each pixel
+  // shows the entry of the file's palette nearest to it.
+  const int32_t w = 320, h = 240;
+  const std::vector<uint8_t> image = bftest::PhotoLike(w, h, 9);
+  for (cvBitmap_PaletteBuilder builder : {&cvBitmap_CreatePalGood, &cvBitmap_CreatePalFast}) {
+    const Exported out = Export(image, w, h, builder);
+    ASSERT_EQ(out.Shown.size(), (size_t)w * h);
+    int64_t misses = 0;
+    for (size_t i = 0; i < out.Shown.size(); ++i) {
+      int32_t best = INT32_MAX;
+      for (const auto& entry : out.Palette) {
+        const uint8_t pixel[3] = {image[i * 3], image[i * 3 + 1], image[i * 3 + 2]};
+        best = std::min(best, Distance2(entry, pixel));
+      }
+      misses += Distance2(out.Shown[i], &image[i * 3]) != best;
+    }
+    EXPECT_EQ(misses, 0);
+  }
 }
 
 TEST(BitmapWriter, MissingDirectoryFails) {

@@ -15,19 +15,7 @@ namespace {
 
 using Rgb = std::array<uint8_t, 3>;
 
-// A photo-like image: smooth gradients plus noise, in 24-bit RGB.
-std::vector<uint8_t> PhotoLike(int32_t W, int32_t H, uint32_t Seed) {
-  std::vector<uint8_t> p((size_t)W * H * 3);
-  std::mt19937 rng(Seed);
-  std::uniform_int_distribution<int> noise(-6, 6);
-  for (int32_t y = 0; y < H; ++y)
-    for (int32_t x = 0; x < W; ++x) {
-      const double fx = (double)x / W, fy = (double)y / H;
-      int c[3] = {(int)(255 * fx), (int)(128 + 100 * std::sin(6 * fy)), (int)(255 * fx * fy)};
-      for (int k = 0; k < 3; ++k) p[((size_t)y * W + x) * 3 + k] = (uint8_t)std::clamp(c[k] + noise(rng), 0, 255);
-    }
-  return p;
-}
+using bftest::PhotoLike;
 
 double MappedError(const std::vector<uint8_t>& Pixels, const uint8_t* Palette) {
   cvBitmap_ColorLookup* lookup = cvBitmap_ColorLookup_Create(Palette);
@@ -141,37 +129,146 @@ TEST(PaletteGood, PhotoQualityAndRefinement) {
   for (int i = 100; i < 256; ++i) EXPECT_EQ(0, memcmp(refined + 3 * i, fast + 3 * 99, 3)) << i;
 }
 
-TEST(PaletteLookup, ExactEntriesRepeatsAndNearest) {
-  uint8_t palette[768];
-  std::mt19937 rng(3);
-  for (uint8_t& v : palette) v = (uint8_t)rng();
-  palette[3 * 40] = 255, palette[3 * 40 + 1] = 255, palette[3 * 40 + 2] = 255;  // the far corner cell
-  cvBitmap_ColorLookup* lookup = cvBitmap_ColorLookup_Create(palette);
-  ASSERT_NE(lookup, nullptr);
-  for (int i = 0; i < 256; ++i)
-    EXPECT_EQ(cvBitmap_ColorLookup_Find(lookup, palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]), i);
-  // Near-white queries land in the cell past the grid's last and still answer.
-  EXPECT_EQ(cvBitmap_ColorLookup_Find(lookup, 254, 253, 255), 40);
-  // Any colour gets a valid index, and the same one when asked again (the
-  // second answer comes from the cache).
-  for (int q = 0; q < 2000; ++q) {
-    const int r = (int)(rng() % 256), g = (int)(rng() % 256), b = (int)(rng() % 256);
-    const int32_t first = cvBitmap_ColorLookup_Find(lookup, r, g, b);
-    ASSERT_GE(first, 0);
-    ASSERT_LT(first, 256);
-    EXPECT_EQ(cvBitmap_ColorLookup_Find(lookup, r, g, b), first);
+// The nearest entry by a search of every entry in index order: the lowest
+// index wins ties. Count and Excluded as the lookup takes them.
+int32_t FullSearch(const uint8_t* Palette, int32_t Count, int32_t Excluded, int32_t R, int32_t G, int32_t B) {
+  if (Count == 1) Excluded = -1;
+  int32_t best = -1, bestDistance = INT32_MAX;
+  for (int32_t i = 0; i < Count; ++i) {
+    if (i == Excluded) continue;
+    const int32_t dr = Palette[3 * i] - R, dg = Palette[3 * i + 1] - G, db = Palette[3 * i + 2] - B;
+    const int32_t d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) bestDistance = d, best = i;
   }
-  cvBitmap_ColorLookup_Destroy(&lookup);
-  EXPECT_EQ(lookup, nullptr);
+  return best;
+}
 
-  // With an all-grey ramp every grey finds itself, and a colour next to one
-  // entry finds that entry through the grid.
-  uint8_t ramp[768];
-  for (int i = 0; i < 256; ++i) ramp[3 * i] = ramp[3 * i + 1] = ramp[3 * i + 2] = (uint8_t)i;
-  lookup = cvBitmap_ColorLookup_Create(ramp);
-  EXPECT_EQ(cvBitmap_ColorLookup_Find(lookup, 100, 101, 99), 100);
-  EXPECT_EQ(cvBitmap_ColorLookup_Find(lookup, 17, 17, 17), 17);
-  cvBitmap_ColorLookup_Destroy(&lookup);
+TEST(PaletteLookup, AgreesWithAFullSearch) {
+  // Palettes of several kinds: uniform, clustered in one corner, on a coarse
+  // lattice (many repeated entries and equal distances, so ties decide), and
+  // pinned to the channel ends; some searched over fewer entries or without
+  // a key entry. Queries: random, every combination of values at and next to
+  // the channel ends and the grid's cell edges, and each palette colour.
+  std::mt19937 rng(11);
+  const int32_t edges[] = {0, 1, 7, 8, 15, 16, 127, 128, 239, 240, 247, 248, 254, 255};
+  int64_t queries = 0;
+  for (int32_t round = 0; round < 120; ++round) {
+    uint8_t palette[768];
+    const int kind = round % 4;
+    for (uint8_t& v : palette) {
+      const uint32_t x = rng();
+      v = kind == 0 ? (uint8_t)x
+          : kind == 1 ? (uint8_t)(200 + x % 56)
+          : kind == 2 ? (uint8_t)(x % 4 * 85)
+                      : (uint8_t)(x % 3 == 0 ? 0 : x % 3 == 1 ? 255 : x % 256);
+    }
+    const int32_t count = round % 3 == 0 ? (int32_t)(1 + rng() % 256) : 256;
+    const int32_t excluded = round % 5 == 0 ? -1 : (int32_t)(rng() % (uint32_t)count);
+    cvBitmap_ColorLookup* lookup = cvBitmap_ColorLookup_CreateFor(palette, count, excluded);
+    ASSERT_NE(lookup, nullptr);
+    auto check = [&](int32_t r, int32_t g, int32_t b) {
+      const int32_t expected = FullSearch(palette, count, excluded, r, g, b);
+      ASSERT_EQ(cvBitmap_ColorLookup_Find(lookup, r, g, b), expected)
+          << "round " << round << " query " << r << "," << g << "," << b;
+      ++queries;
+    };
+    for (int32_t q = 0; q < 400; ++q) check((int32_t)(rng() % 256), (int32_t)(rng() % 256), (int32_t)(rng() % 256));
+    if (round % 8 == 0)
+      for (int32_t r : edges)
+        for (int32_t g : edges)
+          for (int32_t b : edges) check(r, g, b);
+    for (int32_t i = 0; i < count; ++i) check(palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]);
+    cvBitmap_ColorLookup_Destroy(&lookup);
+    EXPECT_EQ(lookup, nullptr);
+  }
+  EXPECT_GT(queries, 80000);
+  cvErrorLog_Clear();
+  EXPECT_EQ(cvBitmap_ColorLookup_CreateFor(nullptr, 256, -1), nullptr);
+  uint8_t one[768] = {};
+  EXPECT_EQ(cvBitmap_ColorLookup_CreateFor(one, 0, -1), nullptr);
+  EXPECT_LOGGED(-1);
+}
+
+// The distinct colours of a 24-bit RGB image or palette.
+std::set<Rgb> ColourSet(const uint8_t* Data, size_t Count) {
+  std::set<Rgb> out;
+  for (size_t i = 0; i < Count; ++i) out.insert({Data[3 * i], Data[3 * i + 1], Data[3 * i + 2]});
+  return out;
+}
+
+// Pixels of Colours[i] repeated Counts[i] times, in turn.
+std::vector<uint8_t> Repeat(const std::vector<Rgb>& Colours, const std::vector<int>& Counts) {
+  std::vector<uint8_t> image;
+  for (size_t i = 0; i < Colours.size(); ++i)
+    for (int k = 0; k < Counts[i]; ++k) image.insert(image.end(), Colours[i].begin(), Colours[i].end());
+  return image;
+}
+
+TEST(PaletteBuilders, ImagesOfAtMost256ColoursKeepExactlyTheirColours) {
+  std::mt19937 rng(21);
+  std::vector<Rgb> randomColours;
+  std::set<Rgb> seen;
+  while (randomColours.size() < 257) {
+    const Rgb c{(uint8_t)rng(), (uint8_t)rng(), (uint8_t)rng()};
+    if (seen.insert(c).second) randomColours.push_back(c);
+  }
+  randomColours[0] = {255, 0, 0}, randomColours[1] = {0, 0, 0}, randomColours[2] = {255, 255, 255};
+  struct Case {
+    std::vector<Rgb> Colours;
+    std::vector<int> Counts;
+  };
+  std::vector<Case> cases = {
+      {{{255, 0, 0}}, {1}},
+      {{{234, 8, 8}, {240, 30, 30}}, {100, 3}},  // a dominant colour and a close minority
+      {{{0, 0, 0}, {1, 1, 1}}, {100, 3}},
+  };
+  for (size_t n : {255, 256}) {
+    Case c{std::vector<Rgb>(randomColours.begin(), randomColours.begin() + (long)n), {}};
+    for (size_t i = 0; i < n; ++i) c.Counts.push_back(1 + (int)(i % 3));  // singles included
+    cases.push_back(c);
+  }
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> image = Repeat(c.Colours, c.Counts);
+    const int32_t w = (int32_t)(image.size() / 3);
+    const std::set<Rgb> expected(c.Colours.begin(), c.Colours.end());
+    uint8_t good[768], fast[768];
+    ASSERT_TRUE(cvBitmap_BuildPalGood(image.data(), w, 1, w * 3, CV_PIXELFORMAT_24BIT_RGB, good));
+    ASSERT_TRUE(cvBitmap_BuildPalFast(image.data(), w, 1, w * 3, CV_PIXELFORMAT_24BIT_RGB, fast));
+    EXPECT_EQ(ColourSet(good, 256), expected) << c.Colours.size() << " colours";
+    // Both builders choose the same way for such images.
+    EXPECT_EQ(0, memcmp(good, fast, sizeof(good))) << c.Colours.size() << " colours";
+  }
+
+  // 257 colours: 256 of them, each once.
+  std::vector<int> ones(257, 1);
+  const std::vector<uint8_t> image = Repeat(randomColours, ones);
+  uint8_t fast[768], good[768];
+  ASSERT_TRUE(cvBitmap_BuildPalFast(image.data(), 257, 1, 257 * 3, CV_PIXELFORMAT_24BIT_RGB, fast));
+  const std::set<Rgb> fastSet = ColourSet(fast, 256);
+  EXPECT_EQ(fastSet.size(), 256u);
+  const std::set<Rgb> imageSet(randomColours.begin(), randomColours.end());
+  EXPECT_TRUE(std::includes(imageSet.begin(), imageSet.end(), fastSet.begin(), fastSet.end()));
+  ASSERT_TRUE(cvBitmap_BuildPalGood(image.data(), 257, 1, 257 * 3, CV_PIXELFORMAT_24BIT_RGB, good));
+  EXPECT_GE(ColourSet(good, 256).size(), 250u);
+}
+
+TEST(PaletteGood, DominantColoursSurviveInLargeImages) {
+  // More than 256 colours, among them a dominant colour next to a small
+  // close minority: the dominant colour must come out exactly.
+  std::mt19937 rng(5);
+  std::vector<Rgb> colours = {{234, 8, 8}, {240, 30, 30}, {0, 0, 0}, {1, 1, 1}};
+  std::vector<int> counts = {100, 3, 100, 3};
+  for (int i = 0; i < 600; ++i) {
+    colours.push_back({(uint8_t)(40 + rng() % 160), (uint8_t)(60 + rng() % 160), (uint8_t)(60 + rng() % 160)});
+    counts.push_back(1 + (int)(rng() % 3));
+  }
+  const std::vector<uint8_t> image = Repeat(colours, counts);
+  const int32_t w = (int32_t)(image.size() / 3);
+  uint8_t good[768];
+  ASSERT_TRUE(cvBitmap_BuildPalGood(image.data(), w, 1, w * 3, CV_PIXELFORMAT_24BIT_RGB, good));
+  const std::set<Rgb> palette = ColourSet(good, 256);
+  EXPECT_TRUE(palette.count({234, 8, 8}));
+  EXPECT_TRUE(palette.count({0, 0, 0}));
 }
 
 TEST(PaletteForImage, GreyRampOwnPaletteAndCurrentBuilder) {
