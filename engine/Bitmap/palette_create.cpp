@@ -33,12 +33,19 @@ struct OctNode {
   uint32_t Count;  // pixels passing through or ending here
   int32_t NumChildren;
   int32_t Color[3];
-  uint64_t Rgb[3];  // sum of the RGB pixels below the node (good builder)
   uint64_t Error;  // count x squared distance to the parent's colour + children's errors
   int32_t Prev, Next;  // error-bucket links
 };
 
+// RGB sums of the pixels below each node, kept in step with gNodes (same
+// index) by the good builder only, so that the fast builder's nodes stay
+// small.
+struct RgbSum {
+  uint64_t Sum[3];
+};
+
 cvpal::ChunkPool<OctNode> gNodes;
+cvpal::ChunkPool<RgbSum> gSums;
 
 using Triple = std::array<int32_t, 3>;
 
@@ -51,16 +58,20 @@ int32_t Clamp255(int32_t V) { return V < 0 ? 0 : (V > 255 ? 255 : V); }
 
 class Octree {
  public:
-  bool Reset() {
+  // An empty tree; WithRgb keeps the RGB sums of every node in gSums.
+  bool Reset(bool WithRgb) {
     gNodes.Reset();
+    gSums.Reset();
     distinct_ = 0;
-    return gNodes.New() == 0;
+    withRgb_ = WithRgb;
+    return NewNode() == 0;
   }
 
   OctNode& operator[](int32_t Index) { return gNodes[Index]; }
+  uint64_t* RgbOf(int32_t Index) { return gSums[Index].Sum; }
 
-  // Inserts one pixel under (C0, C1, C2); Rgb, when given, is the pixel's
-  // RGB colour, summed at the leaf.
+  // Inserts one pixel under (C0, C1, C2); Rgb is the pixel's RGB colour,
+  // summed at the leaf when the tree keeps RGB sums.
   bool Insert(int32_t C0, int32_t C1, int32_t C2, const int32_t* Rgb) {
     int32_t node = 0;
     gNodes[0].Count++;
@@ -68,7 +79,7 @@ class Octree {
       const int32_t c = (((C0 >> bit) & 1) << 2) | (((C1 >> bit) & 1) << 1) | ((C2 >> bit) & 1);
       int32_t child = gNodes[node].Child[c] - 1;
       if (child < 0) {
-        child = gNodes.New();
+        child = NewNode();
         if (child < 0) return false;
         gNodes[child].Parent = node + 1;
         gNodes[node].Child[c] = child + 1;
@@ -78,8 +89,8 @@ class Octree {
       gNodes[node].Count++;
     }
     OctNode& leaf = gNodes[node];
-    if (Rgb)
-      for (int k = 0; k < 3; ++k) leaf.Rgb[k] += (uint64_t)Rgb[k];
+    if (withRgb_)
+      for (int k = 0; k < 3; ++k) gSums[node].Sum[k] += (uint64_t)Rgb[k];
     if (leaf.Count == 1) {
       ++distinct_;
       leaf.Color[0] = C0, leaf.Color[1] = C1, leaf.Color[2] = C2;
@@ -88,9 +99,17 @@ class Octree {
   }
 
   int32_t Distinct() const { return distinct_; }
+  bool WithRgb() const { return withRgb_; }
 
  private:
+  int32_t NewNode() {
+    const int32_t node = gNodes.New();
+    if (node < 0 || !withRgb_) return node;
+    return gSums.New() == node ? node : -1;
+  }
+
   int32_t distinct_ = 0;
+  bool withRgb_ = false;
 };
 
 // Counts the distinct RGB colours of an image while there are at most 256 of
@@ -191,7 +210,7 @@ bool InsertPixels(Octree& Tree, const Image& Img, FewColours* Few) {
         Few->Add(rgb[0], rgb[1], rgb[2]);
         cvBitmap_RGBToYUV(rgb[0], rgb[1], rgb[2], &c[0], &c[1], &c[2]);
         if (!Tree.Insert(c[0], c[1], c[2], rgb)) return false;
-      } else if (!Tree.Insert(rgb[0], rgb[1], rgb[2], nullptr)) {
+      } else if (!Tree.Insert(rgb[0], rgb[1], rgb[2], rgb)) {
         return false;
       }
     }
@@ -206,18 +225,19 @@ bool InsertPixels(Octree& Tree, const Image& Img, FewColours* Few) {
 // D = 1 every distinct colour of a short list is taken; at D = 0 every colour
 // qualifies, so a short list repeats to fill 256.
 void ChooseColors(const std::vector<Triple>& List, int32_t* Out) {
-  int32_t taken = 0;
+  Triple taken[CV_PALETTE_ENTRIES];  // the colours at Out, side by side for the distance tests
+  int32_t count = 0;
   int64_t limit = 256;
-  while (taken < CV_PALETTE_ENTRIES) {
-    for (size_t i = 0; i < List.size() && taken < CV_PALETTE_ENTRIES; ++i) {
+  while (count < CV_PALETTE_ENTRIES) {
+    for (size_t i = 0; i < List.size() && count < CV_PALETTE_ENTRIES; ++i) {
       bool ok = true;
-      for (int32_t j = 0; limit > 0 && j < taken; ++j) {
-        if (Distance2(List[i].data(), List[(size_t)Out[j]].data()) < limit) {
+      for (int32_t j = 0; limit > 0 && j < count; ++j) {
+        if (Distance2(List[i].data(), taken[j].data()) < limit) {
           ok = false;
           break;
         }
       }
-      if (ok) Out[taken++] = (int32_t)i;
+      if (ok) taken[count] = List[i], Out[count++] = (int32_t)i;
     }
     if (limit > 0) limit >>= 1;
   }
@@ -258,10 +278,9 @@ void Average(Octree& Tree, int32_t Node) {
     if (child < 0) continue;
     Average(Tree, child);
     const OctNode& n = Tree[child];
-    for (int k = 0; k < 3; ++k) {
-      sum[k] += (uint64_t)n.Count * (uint64_t)n.Color[k];
-      Tree[Node].Rgb[k] += n.Rgb[k];
-    }
+    for (int k = 0; k < 3; ++k) sum[k] += (uint64_t)n.Count * (uint64_t)n.Color[k];
+    if (Tree.WithRgb())
+      for (int k = 0; k < 3; ++k) Tree.RgbOf(Node)[k] += Tree.RgbOf(child)[k];
     count += n.Count;
   }
   if (count == 0) return;
@@ -446,7 +465,7 @@ cvBitmap_Palette* MakeRGBPalette(const uint8_t* Triples) {
 // the tree cannot grow.
 bool FillTree(const void* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes, int32_t Format,
               const uint8_t* Out, FewColours* Few, Image* Img, Octree& Tree) {
-  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, Img) || !Tree.Reset() ||
+  if (!Out || !MakeImage(Pixels, Width, Height, StrideBytes, Format, Img) || !Tree.Reset(Few != nullptr) ||
       !InsertPixels(Tree, *Img, Few)) {
     CV_ERROR(-1);
     return false;
@@ -555,8 +574,9 @@ int cvBitmap_BuildPalGood(const void* Pixels, int32_t Width, int32_t Height, int
   }
   std::fill(colours, colours + CV_PALETTE_ENTRIES, Triple{0, 0, 0});
   for (int32_t i = 0; i < n; ++i) {
-    const OctNode& node = tree[chosen[i]];
-    for (int k = 0; k < 3; ++k) colours[i][k] = (int32_t)((node.Rgb[k] + node.Count / 2) / node.Count);
+    const uint32_t count = tree[chosen[i]].Count;
+    const uint64_t* rgb = tree.RgbOf(chosen[i]);
+    for (int k = 0; k < 3; ++k) colours[i][k] = count ? (int32_t)((rgb[k] + count / 2) / count) : 0;
   }
   ToBytes(colours, Out);
   return 1;
@@ -654,4 +674,7 @@ int cvBitmap_PalettePools_Create(void) {
   return 1;
 }
 
-void cvBitmap_PalettePools_Free(void) { gNodes.Free(); }
+void cvBitmap_PalettePools_Free(void) {
+  gNodes.Free();
+  gSums.Free();
+}
