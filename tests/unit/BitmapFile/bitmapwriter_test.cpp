@@ -149,19 +149,23 @@ TEST(BitmapWriter, ImagesOfAtMost256ColoursComeBackUnchanged) {
 }
 
 TEST(BitmapWriter, PhotoPixelsTakeTheirPalettesNearestEntry) {
-  // Smooth gradients and noise (tens of thousands of colours): each pixel
-  // shows the entry of the file's palette nearest to it.
-  const int32_t w = 320, h = 240;
+  // Smooth gradients and noise (thousands of colours): each pixel shows the
+  // entry of the file's palette nearest to it.
+  const int32_t w = 192, h = 144;
   const std::vector<uint8_t> image = bftest::PhotoLike(w, h, 9);
   for (cvBitmap_PaletteBuilder builder : {&cvBitmap_CreatePalGood, &cvBitmap_CreatePalFast}) {
     const Exported out = Export(image, w, h, builder);
     ASSERT_EQ(out.Shown.size(), (size_t)w * h);
+    int32_t entries[256 * 3];
+    for (int32_t e = 0; e < 256; ++e)
+      for (int k = 0; k < 3; ++k) entries[e * 3 + k] = out.Palette[(size_t)e][(size_t)k];
     int64_t misses = 0;
     for (size_t i = 0; i < out.Shown.size(); ++i) {
+      const int32_t r = image[i * 3], g = image[i * 3 + 1], b = image[i * 3 + 2];
       int32_t best = INT32_MAX;
-      for (const auto& entry : out.Palette) {
-        const uint8_t pixel[3] = {image[i * 3], image[i * 3 + 1], image[i * 3 + 2]};
-        best = std::min(best, Distance2(entry, pixel));
+      for (const int32_t* e = entries; e < entries + 256 * 3; e += 3) {
+        const int32_t d = (e[0] - r) * (e[0] - r) + (e[1] - g) * (e[1] - g) + (e[2] - b) * (e[2] - b);
+        if (d < best) best = d;
       }
       misses += Distance2(out.Shown[i], &image[i * 3]) != best;
     }
