@@ -123,29 +123,41 @@ void drawGouraudSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const floa
 // are as long as keeps that within kMaxShift of a pixel: kMaxRun pixels on
 // polygons that face the camera, down to one pixel (an exact divide each)
 // where a steep polygon recedes fast.
-constexpr int32_t kMaxRun = 16;
+constexpr int32_t kMaxRun = 32;
 constexpr float kMaxShift = 0.25f;
 
-// The length of the run that starts where 1/Z is W, at most Left pixels.
+// The length of the run that starts where 1/Z is W: the longest power of
+// two up to kMaxRun whose shift stays within the bound (wmin is W itself
+// when 1/Z grows along the span, else its value at the run's far end), cut
+// to the Left pixels of the span. Halving needs no divide or square root.
 inline int32_t runLength(float w, float dw, int32_t left) {
-  const int32_t n = std::min(kMaxRun, left);
-  const float slope = std::fabs(dw);
-  // Most runs: the whole run keeps within the bound.
-  const float wmin = dw < 0.0f ? w + dw * (float)n : w;
-  if ((float)(n * n) * slope <= 4.0f * kMaxShift * wmin) return n;
-  // Otherwise the largest n with n²·slope <= 4·kMaxShift·wmin, where wmin is
-  // w itself when 1/Z grows along the span, else w − n·slope.
-  const float r = w / slope, e = 2.0f * kMaxShift;
-  const float limit = dw > 0.0f ? std::sqrt(2.0f * e * r) : std::sqrt(e * e + 2.0f * e * r) - e;
-  if (!(limit < (float)n)) return n;  // not finite: left as long (texels of a degenerate span)
-  return limit >= 1.0f ? (int32_t)limit : 1;
+  const float slope = std::fabs(dw), bound = 4.0f * kMaxShift;
+  int32_t n = kMaxRun;
+  while (n > 1 && !((float)(n * n) * slope <= bound * (dw < 0.0f ? w + dw * (float)n : w))) n >>= 1;
+  return std::min(n, left);
 }
+
+// 65536 / n for the run lengths 1 .. kMaxRun: the fixed-point scale of a
+// run's step without a divide.
+struct StepScales {
+  float Of[kMaxRun + 1];
+  constexpr StepScales() : Of{} {
+    for (int32_t n = 1; n <= kMaxRun; ++n) Of[n] = 65536.0f / (float)n;
+  }
+};
+constexpr StepScales kStepScale;
 
 // The part of T above Base in 16.16 fixed point (0 for coordinates too
 // large or not finite, which floorToInt also sent to texel 0).
 inline int64_t fraction(float t, int32_t base) {
   const float f = (t - (float)base) * 65536.0f;
   return f >= 0.0f && f < 131072.0f ? (int64_t)f : 0;
+}
+
+// A step in 16.16 fixed point, rounded so that a run's steps add up to its
+// end within half a unit per pixel (0 for steps too large or not finite).
+inline int64_t fixedStep(float s) {
+  return s > -1.0e12f && s < 1.0e12f ? (int64_t)(s + (s < 0.0f ? -0.5f : 0.5f)) : 0;
 }
 
 template <bool Pow2>
@@ -168,17 +180,16 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
     const int32_t end = x + n;
     // The run's far end, taken from the span's start so that nothing drifts.
     const float k = (float)(end - x0);
-    const float wn = at[A_W] + dw * k;
-    const float u1 = (at[A_UW] + dx[A_UW] * k) / wn, v1 = (at[A_VW] + dx[A_VW] * k) / wn;
+    const float wn = at[A_W] + dw * k, zn = 1.0f / wn;
+    const float u1 = (at[A_UW] + dx[A_UW] * k) * zn, v1 = (at[A_VW] + dx[A_VW] * k) * zn;
     // Whole texels go into the base (wrapped once); the fraction and the
     // steps stay small in 64-bit fixed point.
     const int32_t bu = floorToInt(u0), bv = floorToInt(v0);
     const int32_t baseU = wrap(bu, tex.Width, tex.MaskU), baseV = wrap(bv, tex.Height, tex.MaskV);
     int64_t fu = fraction(u0, bu), fv = fraction(v0, bv);
-    const float span = 65536.0f / (float)n;
+    const float span = kStepScale.Of[n];
     const float su = (u1 - u0) * span, sv = (v1 - v0) * span;
-    const int64_t du = su > -1.0e12f && su < 1.0e12f ? (int64_t)su : 0;
-    const int64_t dv = sv > -1.0e12f && sv < 1.0e12f ? (int64_t)sv : 0;
+    const int64_t du = fixedStep(su), dv = fixedStep(sv);
     for (; x < end; ++x, w += dw, fu += du, fv += dv, c.Step()) {
       if (zTest && w <= depth[x]) continue;
       int32_t iu = baseU + (int32_t)(fu >> 16), iv = baseV + (int32_t)(fv >> 16);
