@@ -14,7 +14,10 @@ namespace {
 constexpr int32_t kWidth = 640, kHeight = 480;
 constexpr int kQuadsPerFrame = 4;
 
-enum Variant { kTextured, kModulated, kPerspective, kBlended, kGouraud };
+// kPerspective: each quad recedes to three times its near depth across the
+// screen; kSteepWall: to sixty times, where texture runs shorten to keep
+// texels in place.
+enum Variant { kTextured, kModulated, kPerspective, kBlended, kGouraud, kSteepWall };
 
 struct Setup {
   cvplatform::HeadlessWindow Window{kWidth, kHeight};
@@ -75,7 +78,7 @@ void BM_RenderFullScreenQuads(benchmark::State& state) {
     for (int q = 0; q < kQuadsPerFrame; ++q) {
       // Each quad lies nearer than the last, so every pixel passes the z-test.
       const float z = (float)(kQuadsPerFrame - q) * 2.0f;
-      const float zFar = variant == kPerspective ? z * 3.0f : z;
+      const float zFar = variant == kPerspective ? z * 3.0f : variant == kSteepWall ? z * 60.0f : z;
       cvDriver_Vertex v[4] = {{0, 0, z, 0, 0, c, c, c, a},
                               {(float)kWidth, 0, zFar, 2.5f, 0, c, c, c, a},
                               {(float)kWidth, (float)kHeight, zFar, 2.5f, 2.0f, c, c, c, a},
@@ -103,4 +106,5 @@ BENCHMARK(BM_RenderFullScreenQuads)
     ->Arg(kPerspective)
     ->Arg(kBlended)
     ->Arg(kGouraud)
+    ->Arg(kSteepWall)
     ->Unit(benchmark::kMillisecond);

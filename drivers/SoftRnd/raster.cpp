@@ -1,7 +1,8 @@
 // The rasterizer: convex polygons as triangle fans, scan-converted with pixel
-// centres at +0.5 and a top-left fill rule (left and top edges inclusive), so
-// that neighbouring triangles never draw a pixel twice (which matters for
-// blending). Attributes are planes over the triangle: 1/Z, U/Z and V/Z for
+// (x, y) the unit square centred on (x, y), the engine's camera convention.
+// A top-left fill rule (left and top edges inclusive) makes neighbouring
+// triangles never draw a pixel twice (which matters for blending) nor leave
+// one out. Attributes are planes over the triangle: 1/Z, U/Z and V/Z for
 // perspective-correct texturing and the z-buffer, colours linear on screen.
 #include <algorithm>
 #include <cmath>
@@ -112,17 +113,51 @@ void drawGouraudSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const floa
   }
 }
 
-// Texture coordinates are exact (divided by 1/Z) every kSubSpan pixels and
-// stepped linearly in 16.16 fixed point between: the error is far below a
-// texel for any polygon the camera produces, and the divide leaves the
-// inner loop.
-constexpr int32_t kSubSpan = 16;
+// Texture coordinates are exact (U/Z and V/Z divided by 1/Z) at the ends of
+// runs of pixels and stepped linearly in 16.16 fixed point between, which
+// keeps the divide out of the inner loop. With 1/Z equal to w at a run's
+// start and changing by dw per pixel, linear steps between the exact ends
+// show at pixel t of a run of n the texel that the exact mapping puts at
+// t·w / (w + (n − t)·dw): t(n − t)·|dw| / w(n − t) pixels away, at most
+// n²·|dw| / (4·wmin) with wmin the smaller 1/Z of the run's two ends. Runs
+// are as long as keeps that within kMaxShift of a pixel: kMaxRun pixels on
+// polygons that face the camera, down to one pixel (an exact divide each)
+// where a steep polygon recedes fast.
+constexpr int32_t kMaxRun = 32;
+constexpr float kMaxShift = 0.25f;
+
+// The length of the run that starts where 1/Z is W: the longest power of
+// two up to kMaxRun whose shift stays within the bound (wmin is W itself
+// when 1/Z grows along the span, else its value at the run's far end), cut
+// to the Left pixels of the span. Halving needs no divide or square root.
+inline int32_t runLength(float w, float dw, int32_t left) {
+  const float slope = std::fabs(dw), bound = 4.0f * kMaxShift;
+  int32_t n = kMaxRun;
+  while (n > 1 && !((float)(n * n) * slope <= bound * (dw < 0.0f ? w + dw * (float)n : w))) n >>= 1;
+  return std::min(n, left);
+}
+
+// 65536 / n for the run lengths 1 .. kMaxRun: the fixed-point scale of a
+// run's step without a divide.
+struct StepScales {
+  float Of[kMaxRun + 1];
+  constexpr StepScales() : Of{} {
+    for (int32_t n = 1; n <= kMaxRun; ++n) Of[n] = 65536.0f / (float)n;
+  }
+};
+constexpr StepScales kStepScale;
 
 // The part of T above Base in 16.16 fixed point (0 for coordinates too
 // large or not finite, which floorToInt also sent to texel 0).
 inline int64_t fraction(float t, int32_t base) {
   const float f = (t - (float)base) * 65536.0f;
   return f >= 0.0f && f < 131072.0f ? (int64_t)f : 0;
+}
+
+// A step in 16.16 fixed point, rounded so that a run's steps add up to its
+// end within half a unit per pixel (0 for steps too large or not finite).
+inline int64_t fixedStep(float s) {
+  return s > -1.0e12f && s < 1.0e12f ? (int64_t)(s + (s < 0.0f ? -0.5f : 0.5f)) : 0;
 }
 
 template <bool Pow2>
@@ -137,25 +172,25 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
   const bool keyed = (flags & CV_DRIVER_POLY_COLORKEY) != 0;
   const bool modulateColour = (modulate & 1) != 0, modulateAlpha = (modulate & 2) != 0;
   FixedColour c(at, dx, x1 - x0);
-  float w = at[A_W], uw = at[A_UW], vw = at[A_VW];
   const float dw = dx[A_W];
-  float u0 = uw / w, v0 = vw / w;
+  float w = at[A_W];
+  float u0 = at[A_UW] / w, v0 = at[A_VW] / w;
   for (int32_t x = x0; x < x1;) {
-    const int32_t n = std::min(kSubSpan, x1 - x);
-    const float wn = w + dw * (float)n;
-    uw += dx[A_UW] * (float)n;
-    vw += dx[A_VW] * (float)n;
-    const float u1 = uw / wn, v1 = vw / wn;
+    const int32_t n = runLength(w, dw, x1 - x);
+    const int32_t end = x + n;
+    // The run's far end, taken from the span's start so that nothing drifts.
+    const float k = (float)(end - x0);
+    const float wn = at[A_W] + dw * k, zn = 1.0f / wn;
+    const float u1 = (at[A_UW] + dx[A_UW] * k) * zn, v1 = (at[A_VW] + dx[A_VW] * k) * zn;
     // Whole texels go into the base (wrapped once); the fraction and the
     // steps stay small in 64-bit fixed point.
     const int32_t bu = floorToInt(u0), bv = floorToInt(v0);
     const int32_t baseU = wrap(bu, tex.Width, tex.MaskU), baseV = wrap(bv, tex.Height, tex.MaskV);
     int64_t fu = fraction(u0, bu), fv = fraction(v0, bv);
-    const float span = 65536.0f / (float)n;
+    const float span = kStepScale.Of[n];
     const float su = (u1 - u0) * span, sv = (v1 - v0) * span;
-    const int64_t du = su > -1.0e12f && su < 1.0e12f ? (int64_t)su : 0;
-    const int64_t dv = sv > -1.0e12f && sv < 1.0e12f ? (int64_t)sv : 0;
-    for (int32_t end = x + n; x < end; ++x, w += dw, fu += du, fv += dv, c.Step()) {
+    const int64_t du = fixedStep(su), dv = fixedStep(sv);
+    for (; x < end; ++x, w += dw, fu += du, fv += dv, c.Step()) {
       if (zTest && w <= depth[x]) continue;
       int32_t iu = baseU + (int32_t)(fu >> 16), iv = baseV + (int32_t)(fv >> 16);
       if constexpr (Pow2) {
@@ -179,7 +214,7 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
       color[x] = blend ? blendPixel(color[x], src, alpha, flags) : src;
       if (zWrite) depth[x] = w;
     }
-    w = wn;  // re-anchor on the exact value so that steps do not drift
+    w = wn;
     u0 = u1;
     v0 = v1;
   }
@@ -196,44 +231,55 @@ void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_
     drawTexturedSpan<false>(frame, y, x0, x1, at, dx, tex, flags, modulate);
 }
 
+// X where the edge from A down to B crosses row Y. Triangles that share an
+// edge compute it from the same two vertices in the same order, so they
+// agree on it to the bit and every pixel along it is drawn by exactly one.
+inline float edgeX(const ScreenVertex& a, const ScreenVertex& b, float y) {
+  return a.X + (y - a.Y) * ((b.X - a.X) / (b.Y - a.Y));
+}
+
+// The first whole number at or above F, kept within 0 .. Limit.
+inline int32_t ceilWithin(float f, int32_t limit) {
+  const float c = std::ceil(f);
+  return c <= 0.0f ? 0 : (c >= (float)limit ? limit : (int32_t)c);
+}
+
 template <bool Textured>
 void drawTriangle(Frame& frame, const ScreenVertex& p0, const ScreenVertex& p1,
                   const ScreenVertex& p2, const Sampler& tex, uint32_t flags, uint32_t modulate) {
-  const float area = (p1.X - p0.X) * (p2.Y - p0.Y) - (p2.X - p0.X) * (p1.Y - p0.Y);
-  if (!(std::fabs(area) > 1e-6f)) return;
-  float dx[A_COUNT], dy[A_COUNT];
+  // The attribute planes in double precision: steep, large triangles lose
+  // too much of U/Z and V/Z to cancellation in float.
+  const double e1x = (double)p1.X - p0.X, e1y = (double)p1.Y - p0.Y;
+  const double e2x = (double)p2.X - p0.X, e2y = (double)p2.Y - p0.Y;
+  const double area = e1x * e2y - e2x * e1y;
+  if (!(std::fabs(area) > 1e-6)) return;
+  double dx[A_COUNT], dy[A_COUNT];
+  float fdx[A_COUNT];
   for (int i = 0; i < A_COUNT; ++i) {
-    const float d1 = p1.At[i] - p0.At[i], d2 = p2.At[i] - p0.At[i];
-    dx[i] = (d1 * (p2.Y - p0.Y) - d2 * (p1.Y - p0.Y)) / area;
-    dy[i] = (d2 * (p1.X - p0.X) - d1 * (p2.X - p0.X)) / area;
+    const double d1 = (double)p1.At[i] - p0.At[i], d2 = (double)p2.At[i] - p0.At[i];
+    dx[i] = (d1 * e2y - d2 * e1y) / area;
+    dy[i] = (d2 * e1x - d1 * e2x) / area;
+    fdx[i] = (float)dx[i];
   }
   const ScreenVertex* v[3] = {&p0, &p1, &p2};
   std::sort(v, v + 3, [](const ScreenVertex* a, const ScreenVertex* b) { return a->Y < b->Y; });
   const ScreenVertex &top = *v[0], &mid = *v[1], &bot = *v[2];
   if (!(bot.Y > top.Y)) return;
 
-  const int32_t yStart = std::max<int32_t>(0, (int32_t)std::ceil(std::max(top.Y - 0.5f, -1.0f)));
-  const int32_t yEnd = (int32_t)std::min<float>((float)frame.Height, std::ceil(bot.Y - 0.5f));
-  const float longSlope = (bot.X - top.X) / (bot.Y - top.Y);
+  // Rows whose centres lie in top.Y <= y < bot.Y; in each, the pixels whose
+  // centres lie in left <= x < right.
+  const int32_t yStart = ceilWithin(top.Y, frame.Height), yEnd = ceilWithin(bot.Y, frame.Height);
   for (int32_t y = yStart; y < yEnd; ++y) {
-    const float yc = (float)y + 0.5f;
-    float xa = top.X + (yc - top.Y) * longSlope;
-    float xb;
-    if (yc < mid.Y)
-      xb = top.X + (yc - top.Y) * (mid.X - top.X) / (mid.Y - top.Y);
-    else if (bot.Y > mid.Y)
-      xb = mid.X + (yc - mid.Y) * (bot.X - mid.X) / (bot.Y - mid.Y);
-    else
-      xb = mid.X;
+    const float yc = (float)y;
+    float xa = edgeX(top, bot, yc);
+    float xb = yc < mid.Y ? edgeX(top, mid, yc) : edgeX(mid, bot, yc);
     if (xa > xb) std::swap(xa, xb);
-    const float fx0 = std::ceil(xa - 0.5f), fx1 = std::ceil(xb - 0.5f);
-    const int32_t x0 = fx0 < 0.0f ? 0 : (int32_t)std::min<float>(fx0, (float)frame.Width);
-    const int32_t x1 = fx1 < 0.0f ? 0 : (int32_t)std::min<float>(fx1, (float)frame.Width);
+    const int32_t x0 = ceilWithin(xa, frame.Width), x1 = ceilWithin(xb, frame.Width);
     if (x0 >= x1) continue;
-    const float ox = (float)x0 + 0.5f - p0.X, oy = yc - p0.Y;
+    const double ox = (double)x0 - p0.X, oy = (double)y - p0.Y;
     float at[A_COUNT];
-    for (int i = 0; i < A_COUNT; ++i) at[i] = p0.At[i] + dx[i] * ox + dy[i] * oy;
-    drawSpan<Textured>(frame, y, x0, x1, at, dx, tex, flags, modulate);
+    for (int i = 0; i < A_COUNT; ++i) at[i] = (float)(p0.At[i] + dx[i] * ox + dy[i] * oy);
+    drawSpan<Textured>(frame, y, x0, x1, at, fdx, tex, flags, modulate);
   }
 }
 

@@ -56,13 +56,29 @@ typedef struct cvDriver_TextureInfo {
   void* Alpha;        // alpha texture attached with SetAlpha, or null
 } cvDriver_TextureInfo;
 
-// A vertex given to the polygon operations. X and Y are screen pixels (0,0 is
-// the top-left corner of the window's client area, pixel centres at +0.5);
+// A vertex given to the polygon operations.
+//
+// X and Y are screen positions in pixels. Pixel centres lie on whole numbers:
+// pixel (x, y) is the unit square from x - 0.5 to x + 0.5 and y - 0.5 to
+// y + 0.5, so the window's top-left pixel is centred on (0, 0). This is the
+// engine camera's convention (a view over pixels Left .. Right projects onto
+// Left - 0.5 .. Right + 0.5, and the world clips polygons to those edges), so
+// projected vertices are handed over unchanged. A polygon draws exactly the
+// pixels whose centres lie inside it; a centre on a left or top edge counts
+// as inside, one on a right or bottom edge as outside. Polygons sharing an
+// edge therefore never both draw a pixel on it nor both leave it out, and a
+// polygon with corners (L - 0.5, T - 0.5) and (R + 0.5, B + 0.5) covers the
+// pixels L .. R, T .. B and no others.
+//
 // Z is the distance in front of the camera (positive; larger is farther).
-// Textured polygons are interpolated perspective-correctly in 1/Z. U and V are
-// texture coordinates (0..1 spans the texture once; values outside repeat).
-// R, G, B, A are 0..255: for Gouraud polygons the colour, for textured ones
-// the factor each texel is modulated with (255 = unchanged).
+// Textured polygons are mapped perspective-correctly: U/Z, V/Z and 1/Z are
+// interpolated across the screen, and every pixel shows a texel that the
+// exact mapping puts within half a pixel of the pixel's centre (texels are
+// not filtered). U and V are texture coordinates (0..1 spans the texture once;
+// values outside repeat; texel i covers i/Width .. (i+1)/Width). R, G, B, A
+// are 0..255: for Gouraud polygons the colour (interpolated linearly on the
+// screen), for textured ones the factor each texel is modulated with
+// (255 = unchanged).
 typedef struct cvDriver_Vertex {
   float X, Y, Z;
   float U, V;
@@ -184,8 +200,8 @@ typedef struct cvDriver_Table {
   int (*RenderTexturedPoly)(const cvDriver_Vertex* Vertices, int32_t Count, void* Texture,
                             uint32_t Flags);
   // Copies the part Rect of level 0 of Texture (all of it when Rect is null)
-  // to the screen with its top-left corner at X, Y, leaving colour-keyed
-  // texels out. Clipped to the frame.
+  // to the screen texel for pixel, its top-left texel onto pixel (X, Y),
+  // leaving colour-keyed texels out. Clipped to the frame.
   int (*DrawDecal)(void* Texture, const cvDriver_Rect* Rect, int32_t X, int32_t Y);
   void* Reserved2;
   void* Reserved3;

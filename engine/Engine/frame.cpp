@@ -245,8 +245,9 @@ int cvEngine_FillRect(cvEngine* Engine, const cvRect* Rect, const cvRGBA* Colour
     CV_ERROR(-1);
     return 0;
   }
-  const float l = (float)Rect->Left, r = (float)Rect->Right + 1.0f;
-  const float t = (float)Rect->Top, b = (float)Rect->Bottom + 1.0f;
+  // The outer edges of the rectangle's pixels (pixel centres are whole numbers).
+  const float l = (float)Rect->Left - 0.5f, r = (float)Rect->Right + 0.5f;
+  const float t = (float)Rect->Top - 0.5f, b = (float)Rect->Bottom + 0.5f;
   cvDriver_Vertex v[4];
   const float xs[4] = {l, r, r, l}, ys[4] = {t, t, b, b};
   for (int i = 0; i < 4; ++i)

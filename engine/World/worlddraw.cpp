@@ -56,8 +56,10 @@ void setViewPlanes(cvDrawView* View, cvCamera* Camera) {
   View->WorldToCamera = *cvCamera_GetCameraSpaceXForm(Camera);
   View->CameraToWorld = *cvCamera_GetWorldSpaceXForm(Camera);
 
-  // Screen x = Scale * X / -Z + XCenter. The view rectangle Left .. Right + 1
-  // (pixel edges) bounds X / -Z; each bound is a plane through the eye.
+  // Screen x = Scale * X / -Z + XCenter. Pixel centres lie on whole numbers
+  // (the driver takes them so too), so the view's pixels Left .. Right reach
+  // from Left - 0.5 to Right + 0.5; those edges bound X / -Z, each a plane
+  // through the eye. Polygons clipped to them cover exactly the view's pixels.
   const float Left = Camera->Left, Right = Camera->Right, Top = Camera->Top,
               Bottom = Camera->Bottom;
   const float Scale = Camera->Scale;

@@ -1,5 +1,7 @@
 // Pixels drawn by the real SoftRnd module through the engine, read back from
 // the headless window's presented frame.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -58,27 +60,6 @@ class Render : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Render, TexturedQuadShowsTexelsInPlace) {
-  std::vector<uint32_t> texels(16);
-  for (uint32_t i = 0; i < 16; ++i) texels[i] = (i * 16) << 16 | (255 - i * 16) << 8 | (i * 7);
-  void* t = MakeTexture(d, 4, 4, texels);
-  ASSERT_NE(t, nullptr);
-  cvDriver_Vertex q[4] = {V(8, 8, 1, 0, 0), V(56, 8, 1, 1, 0), V(56, 56, 1, 1, 1), V(8, 56, 1, 0, 1)};
-  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, 0));
-  Finish();
-  ASSERT_EQ(s.Window.FrameWidth(), 64);
-  for (int j = 0; j < 4; ++j)
-    for (int i = 0; i < 4; ++i) {
-      // Centre and corners of each 12 x 12 texel cell.
-      EXPECT_EQ(s.Pixel(8 + 12 * i + 6, 8 + 12 * j + 6), texels[j * 4 + i]) << i << "," << j;
-      EXPECT_EQ(s.Pixel(8 + 12 * i, 8 + 12 * j), texels[j * 4 + i]) << i << "," << j;
-      EXPECT_EQ(s.Pixel(8 + 12 * i + 11, 8 + 12 * j + 11), texels[j * 4 + i]) << i << "," << j;
-    }
-  EXPECT_EQ(s.Pixel(7, 30), 0u);
-  EXPECT_EQ(s.Pixel(56, 30), 0u);
-  EXPECT_EQ(s.Pixel(30, 56), 0u);
-}
-
 TEST_F(Render, NearerPolygonsHideFartherOnesInAnyOrder) {
   Quad(d, 0, 0, 40, 40, 10.0f, 0xFF0000);  // far red
   Quad(d, 20, 20, 64, 64, 2.0f, 0x00FF00);  // near green
@@ -132,19 +113,6 @@ TEST_F(Render, GouraudColoursInterpolate) {
   EXPECT_GT(R(s.Pixel(0, 10)), 250u);
   EXPECT_GT(B(s.Pixel(63, 10)), 250u);
   for (int x = 1; x < 64; ++x) EXPECT_LE(R(s.Pixel(x, 20)), R(s.Pixel(x - 1, 20)));
-}
-
-TEST_F(Render, TexturesArePerspectiveCorrect) {
-  // Left half of the texture black, right half white; the polygon's left
-  // edge is at depth 1, its right edge at depth 3. Texture U = 0.5 then lies
-  // three quarters of the way across the screen, not half way.
-  void* t = MakeTexture(d, 2, 1, {0x000000, 0xFFFFFF});
-  cvDriver_Vertex q[4] = {V(0, 0, 1, 0, 0), V(64, 0, 3, 1, 0), V(64, 64, 3, 1, 1), V(0, 64, 1, 0, 1)};
-  ASSERT_TRUE(d->RenderTexturedPoly(q, 4, t, 0));
-  Finish();
-  EXPECT_EQ(s.Pixel(40, 32), 0x000000u);  // affine mapping would give white here
-  EXPECT_EQ(s.Pixel(46, 32), 0x000000u);
-  EXPECT_EQ(s.Pixel(50, 32), 0xFFFFFFu);
 }
 
 TEST_F(Render, AlphaBlendingAndTextureModulation) {
@@ -323,4 +291,167 @@ TEST_F(Render, PalettisedTexturesWithPaletteAlphaMapAndKey) {
   EXPECT_EQ(info.Palette, nullptr);
   Finish();
   EXPECT_EQ(s.Pixel(10, 10), 0xFFFF00u);
+}
+
+// --- Accuracy against a slow exact reference ---------------------------------------
+
+namespace {
+
+// Texel (u, v) of the reference textures holds u in red, v in green and a
+// marker in blue, so that every drawn pixel tells which texel it shows.
+constexpr uint32_t kMarker = 0x5A;
+
+void* MakeIndexTexture(cvDriver_Table* d, int32_t w, int32_t h) {
+  std::vector<uint32_t> texels((size_t)w * h);
+  for (int32_t v = 0; v < h; ++v)
+    for (int32_t u = 0; u < w; ++u) texels[(size_t)v * w + u] = (uint32_t)u << 16 | (uint32_t)v << 8 | kMarker;
+  return MakeTexture(d, w, h, texels);
+}
+
+// The exact perspective mapping of one triangle, in double precision:
+// barycentric weights on the screen, U and V interpolated as U/Z and V/Z over 1/Z.
+struct ExactTriangle {
+  double X[3], Y[3], W[3], U[3], V[3];
+  ExactTriangle(const cvDriver_Vertex& a, const cvDriver_Vertex& b, const cvDriver_Vertex& c,
+                int32_t texW, int32_t texH) {
+    const cvDriver_Vertex* p[3] = {&a, &b, &c};
+    for (int i = 0; i < 3; ++i) {
+      X[i] = p[i]->X, Y[i] = p[i]->Y, W[i] = 1.0 / p[i]->Z;
+      U[i] = p[i]->U * texW, V[i] = p[i]->V * texH;
+    }
+  }
+  double Area() const { return (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]); }
+  void Weights(double x, double y, double l[3]) const {
+    const double area = Area();
+    l[0] = ((X[1] - x) * (Y[2] - y) - (X[2] - x) * (Y[1] - y)) / area;
+    l[1] = ((X[2] - x) * (Y[0] - y) - (X[0] - x) * (Y[2] - y)) / area;
+    l[2] = 1.0 - l[0] - l[1];
+  }
+  // False where (x, y) lies at or beyond the horizon of the triangle's plane.
+  bool Map(double x, double y, double* u, double* v) const {
+    double l[3];
+    Weights(x, y, l);
+    const double w = l[0] * W[0] + l[1] * W[1] + l[2] * W[2];
+    *u = (l[0] * U[0] * W[0] + l[1] * U[1] * W[1] + l[2] * U[2] * W[2]) / w;
+    *v = (l[0] * V[0] * W[0] + l[1] * V[1] * W[1] + l[2] * V[2] * W[2]) / w;
+    return w > 0;
+  }
+  // Distance in pixels (negative outside) of (x, y) from the nearest edge.
+  double Inside(double x, double y) const {
+    double d = 1e30;
+    const double sign = Area() > 0 ? 1.0 : -1.0;
+    for (int i = 0; i < 3; ++i) {
+      const int j = (i + 1) % 3;
+      const double ex = X[j] - X[i], ey = Y[j] - Y[i];
+      d = std::min(d, sign * (ex * (y - Y[i]) - ey * (x - X[i])) / std::hypot(ex, ey));
+    }
+    return d;
+  }
+};
+
+// Whether the texel index I (wrapped into Size) is one the exact mapping reaches
+// between Lo and Hi (texel units).
+bool Reaches(double lo, double hi, int32_t i, int32_t size) {
+  if (hi - lo >= size) return true;
+  for (double k = std::floor(lo); k <= std::floor(hi); ++k) {
+    const int64_t wrapped = (((int64_t)k % size) + size) % size;
+    if (wrapped == i) return true;
+  }
+  return false;
+}
+
+struct Mismatch {
+  int Coverage = 0, Texel = 0;
+};
+
+// Draws one textured triangle alone and checks every pixel of the frame:
+// drawn exactly where its centre lies inside (pixels within 1/1000 of an
+// edge may go either way), showing a texel that the exact mapping puts
+// within half a pixel of the pixel's centre.
+Mismatch CheckTriangle(SoftEngine& s, void* texture, int32_t texW, int32_t texH,
+                       const cvDriver_Vertex (&tri)[3]) {
+  Mismatch m;
+  EXPECT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  EXPECT_TRUE(s.Driver()->RenderTexturedPoly(tri, 3, texture, 0));
+  EXPECT_TRUE(cvEngine_EndFrame(s.Engine));
+  const ExactTriangle exact(tri[0], tri[1], tri[2], texW, texH);
+  if (std::fabs(exact.Area()) < 1.0) return m;
+  // Outside the triangle's bounds only the coverage is checked.
+  const double left = std::min({exact.X[0], exact.X[1], exact.X[2]}) - 1;
+  const double right = std::max({exact.X[0], exact.X[1], exact.X[2]}) + 1;
+  const double top = std::min({exact.Y[0], exact.Y[1], exact.Y[2]}) - 1;
+  const double bottom = std::max({exact.Y[0], exact.Y[1], exact.Y[2]}) + 1;
+  for (int32_t y = 0; y < s.Window.FrameHeight(); ++y)
+    for (int32_t x = 0; x < s.Window.FrameWidth(); ++x) {
+      const uint32_t p = s.Pixel(x, y);
+      const bool drawn = B(p) == kMarker;
+      if (x < left || x > right || y < top || y > bottom) {
+        m.Coverage += drawn;
+        continue;
+      }
+      const double inside = exact.Inside(x, y);
+      if (std::fabs(inside) > 1e-3 && drawn != (inside > 0)) ++m.Coverage;
+      if (!drawn) continue;
+      // The mapping is a ratio of linear functions: over the pixel's square
+      // it takes its extremes at the corners, unless the square reaches the
+      // horizon, where every texel lies within it.
+      double uMin = 1e30, uMax = -1e30, vMin = 1e30, vMax = -1e30;
+      bool horizon = false;
+      for (int corner = 0; corner < 4; ++corner) {
+        double u, v;
+        horizon |= !exact.Map(x + (corner & 1 ? 0.5 : -0.5), y + (corner & 2 ? 0.5 : -0.5), &u, &v);
+        uMin = std::min(uMin, u), uMax = std::max(uMax, u);
+        vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+      }
+      if (!horizon && (!Reaches(uMin, uMax, (int32_t)R(p), texW) || !Reaches(vMin, vMax, (int32_t)G(p), texH)))
+        ++m.Texel;
+    }
+  return m;
+}
+
+}  // namespace
+
+TEST(RenderAccuracy, TexelsStayWithinHalfAPixelOfTheExactMapping) {
+  SoftEngine s(320, 240);
+  ASSERT_NE(s.Engine, nullptr);
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  ASSERT_TRUE(cvEngine_BeginFrame(s.Engine, nullptr, 1));
+  void* pow2 = MakeIndexTexture(s.Driver(), 256, 256);
+  void* odd = MakeIndexTexture(s.Driver(), 200, 120);
+  ASSERT_TRUE(pow2 && odd);
+  ASSERT_TRUE(cvEngine_EndFrame(s.Engine));
+
+  // A wall filling the frame from depth 1 at one side to 60 at the other,
+  // receding to the right, to the left, downwards and upwards, drawn as the
+  // two triangles a quad is made of.
+  const float x0 = -0.5f, x1 = 319.5f, y0 = -0.5f, y1 = 239.5f;
+  const float depths[4][4] = {{1, 60, 60, 1}, {60, 1, 1, 60}, {1, 1, 60, 60}, {60, 60, 1, 1}};
+  for (const auto& z : depths) {
+    const cvDriver_Vertex q[4] = {V(x0, y0, z[0], 0, 0), V(x1, y0, z[1], 1, 0),
+                                  V(x1, y1, z[2], 1, 1), V(x0, y1, z[3], 0, 1)};
+    const cvDriver_Vertex halves[2][3] = {{q[0], q[1], q[2]}, {q[0], q[2], q[3]}};
+    for (const auto& tri : halves) {
+      const Mismatch m = CheckTriangle(s, pow2, 256, 256, tri);
+      EXPECT_EQ(m.Coverage, 0) << "depths " << z[0] << " " << z[1] << " " << z[2] << " " << z[3];
+      EXPECT_EQ(m.Texel, 0) << "depths " << z[0] << " " << z[1] << " " << z[2] << " " << z[3];
+    }
+  }
+
+  // Random triangles, partly off the frame, at depths 0.5 to 200, with
+  // repeating texture coordinates in any orientation, on both texture kinds.
+  uint32_t seed = 12345;
+  auto rnd = [&seed](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+  };
+  for (int i = 0; i < 120; ++i) {
+    cvDriver_Vertex tri[3];
+    for (auto& v : tri)
+      v = V(rnd(-60, 380), rnd(-60, 300), std::exp(rnd(std::log(0.5f), std::log(200.0f))), rnd(-2, 3),
+            rnd(-2, 3));
+    const bool usePow2 = i % 2 == 0;
+    const Mismatch m = usePow2 ? CheckTriangle(s, pow2, 256, 256, tri) : CheckTriangle(s, odd, 200, 120, tri);
+    EXPECT_EQ(m.Coverage, 0) << "triangle " << i;
+    EXPECT_EQ(m.Texel, 0) << "triangle " << i;
+  }
 }

@@ -183,6 +183,51 @@ TEST_F(DriverScene, NearerActorsHideFartherOnesAndLightsColourThem) {
   cvBitmap_Destroy(&Green);
 }
 
+// A polygon covering a camera's view rectangle lights exactly the rectangle's
+// pixels, wherever the rectangle lies in the window and however the camera
+// moves by fractions of a pixel: both one far larger than the view (clipped
+// to it) and one whose corners project onto the rectangle's outer pixel edges.
+// Half-transparent white over black shows every pixel drawn exactly once,
+// along the diagonal between the quad's two triangles too.
+TEST_F(DriverScene, PolygonsCoveringAViewCoverExactlyItsPixels) {
+  const cvRect Views[] = {{0, 159, 0, 119}, {0, 99, 0, 69}, {37, 121, 23, 90}, {60, 159, 50, 119}};
+  const float Moves[] = {0.0f, 0.0013f, 0.0371f, -0.0252f};  // world units; 1 pixel is about 0.04
+  for (const cvRect& R : Views)
+    for (float Move : Moves)
+      for (bool Fitted : {false, true}) {
+        cvCamera_SetAttributes(Camera, &R, 2.0f);
+        cvXForm3d M;
+        cvXForm3d_SetTranslation(&M, Move, -0.7f * Move, 3);
+        cvCamera_SetWorldSpaceXForm(Camera, &M);
+        // The camera at depth 3 above the plane Z = 0: screen x = Scale * X / 3 + XCenter.
+        float X0 = -100, X1 = 100, Y0 = -100, Y1 = 100;
+        if (Fitted) {
+          const float K = 3.0f / Camera->Scale;
+          X0 = Move + ((float)R.Left - 0.5f - Camera->XCenter) * K;
+          X1 = Move + ((float)R.Right + 0.5f - Camera->XCenter) * K;
+          Y1 = -0.7f * Move + (Camera->YCenter - ((float)R.Top - 0.5f)) * K;
+          Y0 = -0.7f * Move + (Camera->YCenter - ((float)R.Bottom + 0.5f)) * K;
+        }
+        const cvWorld_PolyVertex Quad[4] = {{X0, Y1, 0, 0, 0, 255, 255, 255, 128},
+                                            {X1, Y1, 0, 0, 0, 255, 255, 255, 128},
+                                            {X1, Y0, 0, 0, 0, 255, 255, 255, 128},
+                                            {X0, Y0, 0, 0, 0, 255, 255, 255, 128}};
+        ASSERT_TRUE(cvWorld_AddPolyOnce(World, Quad, 4, nullptr, CV_WORLD_POLY_GOURAUD,
+                                        CV_WORLD_POLYFLAG_BLEND, 1));
+        ASSERT_TRUE(cvEngine_BeginFrame(Engine, nullptr, 1));  // clears the whole window
+        ASSERT_TRUE(cvEngine_RenderWorld(Engine, World, Camera, 0));
+        ASSERT_TRUE(cvEngine_EndFrame(Engine));
+        int Wrong = 0;
+        for (int Y = 0; Y < 120; ++Y)
+          for (int X = 0; X < 160; ++X) {
+            const bool InView = X >= R.Left && X <= R.Right && Y >= R.Top && Y <= R.Bottom;
+            Wrong += Pixel(X, Y) != (InView ? 0x808080u : 0u);
+          }
+        EXPECT_EQ(Wrong, 0) << "view " << R.Left << ".." << R.Right << " x " << R.Top << ".." << R.Bottom
+                            << ", camera moved by " << Move << (Fitted ? ", fitted polygon" : ", large polygon");
+      }
+}
+
 // --- The sample actor through actortool -------------------------------------------
 
 struct Image {
