@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev libgl1-mesa-dev
   libpng-dev zlib1g-dev libjpeg-dev libstb-dev
   libopenal-dev libopenal1
+  libassimp-dev
   xvfb xauth x11-apps imagemagick xdotool
   python3
 )

@@ -12,6 +12,8 @@ int actortool_info(int argc, char** argv);
 void actortool_info_help();
 int actortool_render(int argc, char** argv);
 void actortool_render_help();
+int actortool_import(int argc, char** argv);
+void actortool_import_help();
 
 typedef struct cvActorDef cvActorDef;
 // Builds the bundled sample actor's definition (the caller destroys it with

@@ -2,6 +2,7 @@
 //
 //   actortool sample OUT.act      write the bundled sample actor
 //   actortool info FILE           describe an actor or body file
+//   actortool import MODEL OUT    make an actor file from a model in a common format
 //   actortool help [COMMAND]      general or command help
 //
 // Each command lives in its own file; this one holds the command table and
@@ -25,6 +26,8 @@ const Command Commands[] = {
      actortool_sample_help},
     {"info", "describe an actor (.act) or body (.bdy) file", actortool_info, actortool_info_help},
     {"render", "draw an actor file into a PNG image", actortool_render, actortool_render_help},
+    {"import", "make an actor file from a glTF, FBX, Collada, OBJ or other model", actortool_import,
+     actortool_import_help},
     // Further commands go here, one line each (name, summary, run, help).
 };
 
