@@ -132,15 +132,22 @@ std::string SkinnedGltf(float MiddleWeight = 0.6f, float Coordinate = 0.5f) {
 // (texture "Skin.BMP", on disk as "skin.bmp"), the rest in "Plain" (a colour
 // and a texture that does not exist). The library is named "Box.MTL" in the
 // OBJ and "box.mtl" on disk.
-void WriteBoxObj(const cvtest::TempDir& Dir) {
+// With ZUp the same box is written lying along Z, as Z-up tools keep it.
+void WriteBoxObj(const cvtest::TempDir& Dir, bool ZUp = false) {
   WriteText(Dir.File("box.mtl"),
             "newmtl Painted\nKd 1 1 1\nmap_Kd Skin.BMP\n"
             "newmtl Plain\nKd 0.5 0.25 1\nmap_Kd nothere.bmp\n");
   cvtest::WriteFileBytes(Dir.File("skin.bmp"), QuadrantBmp());
+  static const float Box[8][3] = {{-0.5f, 0, 0.5f},  {0.5f, 0, 0.5f},  {0.5f, 2, 0.5f},  {-0.5f, 2, 0.5f},
+                                  {-0.5f, 0, -0.5f}, {0.5f, 0, -0.5f}, {0.5f, 2, -0.5f}, {-0.5f, 2, -0.5f}};
+  std::string Corners;
+  for (const float* C : Box) {
+    char Line[64];
+    std::snprintf(Line, sizeof Line, "v %g %g %g\n", C[0], ZUp ? -C[2] : C[1], ZUp ? C[1] : C[2]);
+    Corners += Line;
+  }
   WriteText(Dir.File("box.obj"),
-            "mtllib Box.MTL\no Box\n"
-            "v -0.5 0 0.5\nv 0.5 0 0.5\nv 0.5 2 0.5\nv -0.5 2 0.5\n"
-            "v -0.5 0 -0.5\nv 0.5 0 -0.5\nv 0.5 2 -0.5\nv -0.5 2 -0.5\n"
+            "mtllib Box.MTL\no Box\n" + Corners +
             "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
             "usemtl Painted\nf 1/1 2/2 3/3 4/4\nf 6/1 5/2 8/3 7/4\n"
             "usemtl Plain\nf 2 6 7 3\nf 5 1 4 8\nf 4 3 7 8\nf 5 6 2 1\n");
@@ -307,6 +314,19 @@ TEST(Import, SkinnedGltfBecomesBonesVerticesTextureAndMotion) {
   ExpectNear(World.T, 0, 0, -27, "Root three quarters of a unit towards the front at 1.5 s");
   cvActor_Destroy(&Actor);
   cvActorDef_Destroy(&Def);
+
+  // Resampled at 4 key frames a second: 9 evenly spaced keys over the 2 s.
+  Def = Import(Model, nullptr, nullptr, ImportOptions{.Fps = 4});
+  ASSERT_NE(Def, nullptr);
+  Upper = cvMotion_GetPath(cvActorDef_GetMotionByIndex(Def, 0), 1);
+  ASSERT_EQ(cvPath_GetKeyframeCount(Upper, CV_PATH_TRANSLATION_CHANNEL), 9);
+  float Time = -1;
+  cvXForm3d Key;
+  cvPath_GetKeyframe(Upper, 8, CV_PATH_TRANSLATION_CHANNEL, &Time, &Key);
+  EXPECT_NEAR(Time, 2.0f, 1e-5f);
+  cvPath_GetKeyframe(Upper, 3, CV_PATH_TRANSLATION_CHANNEL, &Time, &Key);
+  EXPECT_NEAR(Time, 0.75f, 1e-5f);
+  cvActorDef_Destroy(&Def);
 }
 
 TEST(Import, ObjWithTwoMaterialsFindsFilesInAnyCase) {
@@ -342,6 +362,16 @@ TEST(Import, ObjWithTwoMaterialsFindsFilesInAnyCase) {
   ASSERT_EQ(Report.Warnings.size(), 1u);
   EXPECT_NE(Report.Warnings[0].find("nothere.bmp"), std::string::npos) << Report.Warnings[0];
   EXPECT_EQ(cvActorDef_GetMotionCount(Def), 0);
+  cvActorDef_Destroy(&Def);
+
+  // Lying along Z, it is found to be Z-up and stands the same way.
+  WriteBoxObj(Dir, true);
+  Def = Import(Dir.File("box.obj"), nullptr, &Report, ImportOptions{.Scale = 10.0f});
+  ASSERT_NE(Def, nullptr);
+  EXPECT_EQ(Report.Up, 'z');
+  cvBody_GetBoundingBox(cvActorDef_GetBody(Def), -1, &Min, &Max);
+  ExpectNear(Min, -5, 0, -5, "the Z-up box at scale 10");
+  ExpectNear(Max, 5, 20, 5, "the Z-up box at scale 10");
   cvActorDef_Destroy(&Def);
 }
 
