@@ -14,20 +14,22 @@
 
 namespace {
 
-// One folder per process for the model file, removed at exit.
-const std::string& WorkDir() {
-  static const std::string Dir = [] {
-    char Template[] = "/tmp/cvfuzz-import-XXXXXX";
-    const char* Made = ::mkdtemp(Template);
-    std::string D = Made ? Made : ".";
-    std::atexit([] {
-      std::remove((WorkDir() + "/model.gltf").c_str());
-      std::remove((WorkDir() + "/model.obj").c_str());
-      ::rmdir(WorkDir().c_str());
-    });
-    return D;
-  }();
-  return Dir;
+// One folder per process for the model file, removed at exit. Held in a
+// plain array, which outlives every exit handler.
+char Folder[64];
+
+void RemoveFolder() {
+  for (const char* Name : {"/model.gltf", "/model.obj"}) std::remove((std::string(Folder) + Name).c_str());
+  ::rmdir(Folder);
+}
+
+std::string WorkDir() {
+  if (!Folder[0]) {
+    std::snprintf(Folder, sizeof Folder, "/tmp/cvfuzz-import-XXXXXX");
+    if (!::mkdtemp(Folder)) std::snprintf(Folder, sizeof Folder, ".");
+    else std::atexit(RemoveFolder);
+  }
+  return Folder;
 }
 
 std::string Base64(const std::vector<uint8_t>& In) {
