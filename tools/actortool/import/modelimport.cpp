@@ -396,8 +396,9 @@ class Importer {
       B.Parent = Parent;
       B.RestGlobal = Global;
       // Motions find their paths by bone name, so every name must be unique.
-      std::string Name = Node->mName.length ? Node->mName.C_Str() : Format("bone %zu", Bones_.size());
-      for (int N = 2; Used->count(Name); ++N) Name = Format("%s %d", Node->mName.C_Str(), N);
+      const std::string Base = Node->mName.length ? Node->mName.C_Str() : Format("bone %zu", Bones_.size());
+      std::string Name = Base;
+      for (int N = 2; Used->count(Name); ++N) Name = Format("%s %d", Base.c_str(), N);
       Used->insert(Name);
       B.Name = Name;
       Self = (int)Bones_.size();
