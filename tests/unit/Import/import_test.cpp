@@ -20,6 +20,7 @@
 #include "Bitmap/cvbitmap.h"
 #include "Math/cvmath.h"
 #include "VFile/cvvfile.h"
+#include "imagefile/imagefile.h"
 #include "import/modelimport.h"
 #include "testsupport.h"
 
@@ -129,15 +130,20 @@ std::string SkinnedGltf(float MiddleWeight = 0.6f, float Coordinate = 0.5f) {
 }
 
 // A box 1 x 2 x 1 standing on Y = 0: front and back in material "Painted"
-// (texture "Skin.BMP", on disk as "skin.bmp"), the rest in "Plain" (a colour
+// (texture "Skin.PNG", on disk as "skin.png"), the rest in "Plain" (a colour
 // and a texture that does not exist). The library is named "Box.MTL" in the
 // OBJ and "box.mtl" on disk.
 // With ZUp the same box is written lying along Z, as Z-up tools keep it.
 void WriteBoxObj(const cvtest::TempDir& Dir, bool ZUp = false) {
   WriteText(Dir.File("box.mtl"),
-            "newmtl Painted\nKd 1 1 1\nmap_Kd Skin.BMP\n"
+            "newmtl Painted\nKd 1 1 1\nmap_Kd Skin.PNG\n"
             "newmtl Plain\nKd 0.5 0.25 1\nmap_Kd nothere.bmp\n");
-  cvtest::WriteFileBytes(Dir.File("skin.bmp"), QuadrantBmp());
+  const std::vector<uint8_t> Bmp = QuadrantBmp();
+  cvBitmap* Quadrants = cvImageFile_ReadData(Bmp.data(), Bmp.size(), nullptr);
+  std::vector<uint8_t> Png;
+  ASSERT_TRUE(Quadrants && cvImageFile_Encode(Quadrants, CV_IMAGEFILE_PNG, &Png, nullptr));
+  cvBitmap_Destroy(&Quadrants);
+  cvtest::WriteFileBytes(Dir.File("skin.png"), Png);
   static const float Box[8][3] = {{-0.5f, 0, 0.5f},  {0.5f, 0, 0.5f},  {0.5f, 2, 0.5f},  {-0.5f, 2, 0.5f},
                                   {-0.5f, 0, -0.5f}, {0.5f, 0, -0.5f}, {0.5f, 2, -0.5f}, {-0.5f, 2, -0.5f}};
   std::string Corners;
@@ -331,7 +337,7 @@ TEST(Import, SkinnedGltfBecomesBonesVerticesTextureAndMotion) {
 
 TEST(Import, ObjWithTwoMaterialsFindsFilesInAnyCase) {
   cvtest::TempDir Dir;
-  WriteBoxObj(Dir);
+  ASSERT_NO_FATAL_FAILURE(WriteBoxObj(Dir));
   ImportReport Report;
   cvActorDef* Def = Import(Dir.File("box.obj"), nullptr, &Report, ImportOptions{.Scale = 10.0f});
   ASSERT_NE(Def, nullptr);
@@ -351,7 +357,7 @@ TEST(Import, ObjWithTwoMaterialsFindsFilesInAnyCase) {
   float R, G, B;
   cvBody_GetMaterial(Body, 0, &Name, &Bitmap, &R, &G, &B);
   EXPECT_STREQ(Name, "Painted");
-  ASSERT_NE(Bitmap, nullptr) << "Skin.BMP is skin.bmp on disk";
+  ASSERT_NE(Bitmap, nullptr) << "Skin.PNG is skin.png on disk";
   EXPECT_EQ(Texel(Bitmap, 1, 0), (std::vector<int>{0, 255, 0}));
   cvBody_GetMaterial(Body, 1, &Name, &Bitmap, &R, &G, &B);
   EXPECT_STREQ(Name, "Plain");
@@ -365,7 +371,7 @@ TEST(Import, ObjWithTwoMaterialsFindsFilesInAnyCase) {
   cvActorDef_Destroy(&Def);
 
   // Lying along Z, it is found to be Z-up and stands the same way.
-  WriteBoxObj(Dir, true);
+  ASSERT_NO_FATAL_FAILURE(WriteBoxObj(Dir, true));
   Def = Import(Dir.File("box.obj"), nullptr, &Report, ImportOptions{.Scale = 10.0f});
   ASSERT_NE(Def, nullptr);
   EXPECT_EQ(Report.Up, 'z');

@@ -40,6 +40,7 @@
 #include "Math/cvmath.h"
 #include "Support/cvsupport.h"
 #include "VFile/cvvfile.h"
+#include "imagefile/imagefile.h"
 
 namespace {
 
@@ -190,15 +191,11 @@ bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>* Bytes, std::st
 
 // --- Textures ---------------------------------------------------------------
 
-// An engine bitmap from image bytes (an engine bitmap file or a Windows BMP,
-// the formats the engine's reader knows), with the mip levels bodies ask for.
-BitmapPtr BitmapFromBytes(const std::vector<uint8_t>& Bytes) {
-  if (Bytes.empty() || Bytes.size() > (size_t)kMaxTextureFileBytes) return nullptr;
-  cvVFile_MemoryContext Ctx{const_cast<uint8_t*>(Bytes.data()), (uint32_t)Bytes.size()};
-  cvVFile* File = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &Ctx, CV_VFILE_OPEN_READONLY);
-  if (!File) return nullptr;
-  BitmapPtr Bitmap(cvBitmap_CreateFromFile(File));
-  cvVFile_Close(File);
+// An engine bitmap from the bytes of an image file in any format the image
+// files module reads, with the mip levels bodies ask for. Null with the
+// reason in *Why.
+BitmapPtr BitmapFromBytes(const std::vector<uint8_t>& Bytes, std::string* Why) {
+  BitmapPtr Bitmap(cvImageFile_ReadData(Bytes.data(), Bytes.size(), Why));
   if (Bitmap) cvBitmap_SetMipCount(Bitmap.get(), 4);
   return Bitmap;
 }
@@ -671,15 +668,17 @@ class Importer {
     if (Name.empty()) return nullptr;
     const std::string Label = "texture \"" + Name + "\" of material \"" + MaterialName + "\"";
     if (const aiTexture* Embedded = Scene_->GetEmbeddedTexture(Name.c_str())) {
+      // Held as the bytes of an image file (height 0), or as raw texels.
+      std::string Why = "its texels cannot be used";
       BitmapPtr Bitmap;
       if (Embedded->mHeight == 0) {
         const uint8_t* Bytes = reinterpret_cast<const uint8_t*>(Embedded->pcData);
-        if (Bytes) Bitmap = BitmapFromBytes(std::vector<uint8_t>(Bytes, Bytes + Embedded->mWidth));
+        Why = "it is empty";
+        if (Bytes) Bitmap = BitmapFromBytes(std::vector<uint8_t>(Bytes, Bytes + Embedded->mWidth), &Why);
       } else {
         Bitmap = BitmapFromTexels(*Embedded);
       }
-      if (!Bitmap)
-        Warn(Label + " is embedded in a form that cannot be read (BMP and engine bitmaps can); the material has no bitmap");
+      if (!Bitmap) Warn(Label + " is embedded but cannot be read (" + Why + "); the material has no bitmap");
       return Bitmap;
     }
     // A file relative to the model (or a full path), else one of that name
@@ -700,9 +699,8 @@ class Importer {
       Warn(Label + " (" + File + ") " + Why + "; the material has no bitmap");
       return nullptr;
     }
-    BitmapPtr Bitmap = BitmapFromBytes(Bytes);
-    if (!Bitmap)
-      Warn(Label + " (" + File + ") is not an image the engine reads (BMP or engine bitmap); the material has no bitmap");
+    BitmapPtr Bitmap = BitmapFromBytes(Bytes, &Why);
+    if (!Bitmap) Warn(Label + " (" + File + ") cannot be read (" + Why + "); the material has no bitmap");
     return Bitmap;
   }
 
