@@ -425,6 +425,11 @@ TEST(Import, HostileModelsAreRefusedAndLeaveNoFile) {
       {"nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "not a finite number"},
       {"inf.gltf", SkinnedGltf(0.6f, INFINITY), "finite"},
       {"unweighted.gltf", SkinnedGltf(-1), "no bone weight above zero"},
+      {"big.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n" + [] {
+         std::string Faces;
+         for (int I = 0; I < 32768; ++I) Faces += "f 1 2 3\n";
+         return Faces;
+       }(), "more than 32767 triangles"},
   };
   for (const Case& C : Cases) {
     const std::string Model = Dir.File(C.File), Out = Dir.File("out.act");
