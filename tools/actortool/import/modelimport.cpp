@@ -384,7 +384,8 @@ class Importer {
 
   void AddBones(const aiNode* Node, int Parent, const aiMatrix4x4& ParentGlobal,
                 const std::set<const aiNode*>& Wanted, std::set<std::string>* Used) {
-    if (!Finite(Node->mTransformation)) Refuse("node \"" + std::string(Node->mName.C_Str()) + "\" has a non-finite transform");
+    if (!Finite(Node->mTransformation))
+      Refuse("node \"" + std::string(Node->mName.C_Str()) + "\" has a non-finite transform");
     const aiMatrix4x4 Global = ParentGlobal * Node->mTransformation;
     int Self = Parent;
     if (Wanted.count(Node)) {
@@ -474,7 +475,8 @@ class Importer {
         const aiVector3D P = Mesh->mVertices[V];
         const aiVector3D Nrm = Mesh->mNormals ? Mesh->mNormals[V] : aiVector3D(0, 1, 0);
         const aiVector3D UV = Mesh->mTextureCoords[0] ? Mesh->mTextureCoords[0][V] : aiVector3D();
-        if (!Finite(P)) Refuse(Format("mesh \"%s\" has a vertex position that is not a finite number", MeshName.c_str()));
+        if (!Finite(P))
+          Refuse(Format("mesh \"%s\" has a vertex position that is not a finite number", MeshName.c_str()));
         if (!Finite(Nrm) || !Finite(UV))
           Refuse(Format("mesh \"%s\" has a normal or texture coordinate that is not a finite number", MeshName.c_str()));
         Corner& Co = T.C[C];
@@ -734,7 +736,8 @@ class Importer {
 
   void CheckChannel(const aiNodeAnim* C, const std::string& Motion) const {
     auto Bad = [&] {
-      Refuse("animation \"" + Motion + "\" has a key of node \"" + C->mNodeName.C_Str() + "\" that is not a finite number");
+      Refuse("animation \"" + Motion + "\" has a key of node \"" + C->mNodeName.C_Str() +
+             "\" that is not a finite number");
     };
     for (unsigned K = 0; K < C->mNumPositionKeys; ++K)
       if (!std::isfinite(C->mPositionKeys[K].mTime) || !Finite(C->mPositionKeys[K].mValue)) Bad();
@@ -784,7 +787,8 @@ class Importer {
       // Even steps from the first key to the last, the last one included.
       const double Step = TicksPerSecond / Options_.Fps;
       const double Count = std::ceil((End - Start) / Step - 1e-6);
-      if (!(Count < (double)kMaxKeyTimes)) Refuse("animation \"" + Name + "\" would need too many key frames at this rate");
+      if (!(Count < (double)kMaxKeyTimes))
+        Refuse("animation \"" + Name + "\" would need too many key frames at this rate");
       Times.clear();
       for (double K = 0; K < Count; ++K) Times.push_back(Start + K * Step);
       Times.push_back(End);
