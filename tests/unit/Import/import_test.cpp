@@ -382,7 +382,7 @@ TEST(Import, HostileModelsAreRefusedAndLeaveNoFile) {
     const char* Says;
   };
   const Case Cases[] = {
-      {"junk.gltf", std::string("\x01\x02\x03 not a model", 20), "cannot be read"},
+      {"junk.gltf", std::string("\x01\x02\x03 not a model"), "cannot be read"},
       {"points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "no mesh"},
       {"nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "not a finite number"},
       {"inf.gltf", SkinnedGltf(0.6f, INFINITY), "finite"},
