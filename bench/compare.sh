@@ -25,7 +25,7 @@ trap 'rm -rf "$work"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # Google Benchmark results as JSON, read with a few lines of Python.
-"$bin/cvbench" --benchmark_filter='^BM_SceneSampleActor640x480/3$|^BM_ActorReadMemory|^BM_ActorFileMemcpy' \
+"$bin/cvbench" --benchmark_filter='^BM_SceneSampleActor640x480/3(/|$)|^BM_ActorReadMemory|^BM_ActorFileMemcpy' \
   --benchmark_repetitions=3 --benchmark_format=json >"$work/bench.json" 2>/dev/null
 LIBGL_ALWAYS_SOFTWARE=1 "$bin/glscene" --seconds 5 >"$work/gl.txt"
 bash bench/quantize.sh "$bin" "$work/photos" >"$work/photos.txt"
@@ -37,7 +37,9 @@ import json, sys, statistics
 work, before, after, cores = sys.argv[1:]
 runs = json.load(open(f"{work}/bench.json"))["benchmarks"]
 def median(name, key):
-    values = [b[key] for b in runs if b.get("run_type") == "iteration" and b["run_name"] == name]
+    # Names may carry a suffix such as "/real_time".
+    values = [b[key] for b in runs if b.get("run_type") == "iteration" and
+              (b["run_name"] == name or b["run_name"].startswith(name + "/"))]
     return statistics.median(values)
 gl = dict(line.split(" ", 1) for line in open(f"{work}/gl.txt").read().splitlines())
 rows = []
