@@ -9,7 +9,7 @@ namespace cvanim {
 
 namespace {
 
-float& TimeOf(cvTKArray* Keys, int32_t Index) { return *static_cast<float*>(cvTKArray_GetElement(Keys, Index)); }
+float& TimeOf(cvTKArray* Keys, int32_t Index) { return *reinterpret_cast<float*>(ElementAt(Keys, Index)); }
 
 void SetEvenTimes(cvTKArray* Keys, float Start, float Delta) {
   float i = 0.0f;

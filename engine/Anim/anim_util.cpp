@@ -175,14 +175,15 @@ void AppendInt(std::string* Line, int64_t Value) {
   Line->append(text, ptr);
 }
 
-bool IsFinite(float Value) { return std::isfinite(Value); }
-
 bool TimesAscend(const cvTKArray* Array) {
   const int32_t n = Array->Count;
+  float previous = 0.0f;
   for (int32_t i = 0; i < n; ++i) {
-    float t = cvTKArray_GetTime(Array, i);
+    float t;
+    std::memcpy(&t, ElementAt(Array, i), sizeof t);
     if (!IsFinite(t)) return false;
-    if (i > 0 && !(t > cvTKArray_GetTime(Array, i - 1))) return false;
+    if (i > 0 && !(t > previous)) return false;
+    previous = t;
   }
   return true;
 }

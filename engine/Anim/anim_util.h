@@ -3,6 +3,7 @@
 // Not part of the public interface.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -73,7 +74,7 @@ int WriteVersionLine(cvVFile* File, uint32_t Major, uint32_t Minor);
 void AppendFloat(std::string* Line, float Value);
 void AppendInt(std::string* Line, int64_t Value);
 
-bool IsFinite(float Value);
+inline bool IsFinite(float Value) { return std::isfinite(Value); }
 
 // True when the keys' times are finite and strictly ascending.
 bool TimesAscend(const cvTKArray* Array);
@@ -129,6 +130,14 @@ class ByteReader {
 inline uint8_t* Elements(cvTKArray* Array) { return reinterpret_cast<uint8_t*>(Array + 1); }
 inline const uint8_t* Elements(const cvTKArray* Array) {
   return reinterpret_cast<const uint8_t*>(Array + 1);
+}
+// Element Index, found here rather than through cvTKArray_GetElement: readers
+// and samplers visit every key, and the call would cost more than the work.
+inline uint8_t* ElementAt(cvTKArray* Array, int32_t Index) {
+  return Elements(Array) + static_cast<size_t>(Index) * static_cast<size_t>(Array->ElementSize);
+}
+inline const uint8_t* ElementAt(const cvTKArray* Array, int32_t Index) {
+  return Elements(Array) + static_cast<size_t>(Index) * static_cast<size_t>(Array->ElementSize);
 }
 
 }  // namespace cvanim

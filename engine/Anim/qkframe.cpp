@@ -19,11 +19,38 @@ namespace {
 constexpr int32_t kKeySize = sizeof(cvQKFrame_Key);          // 20
 constexpr int32_t kSquadKeySize = sizeof(cvQKFrame_SquadKey);  // 36
 
-cvQKFrame_Key* Key(cvTKArray* Array, int32_t Index) {
-  return static_cast<cvQKFrame_Key*>(cvTKArray_GetElement(Array, Index));
-}
+cvQKFrame_Key* Key(cvTKArray* Array, int32_t Index) { return reinterpret_cast<cvQKFrame_Key*>(ElementAt(Array, Index)); }
 const cvQKFrame_Key* Key(const cvTKArray* Array, int32_t Index) {
-  return static_cast<const cvQKFrame_Key*>(cvTKArray_GetElementConst(Array, Index));
+  return reinterpret_cast<const cvQKFrame_Key*>(ElementAt(Array, Index));
+}
+
+// The magnitude of Q * Q exactly as cvQuaternion_Multiply and
+// cvQuaternion_Magnitude give it (the product in double, rounded to float,
+// its squared length in double, rounded to float), written out here because
+// aligning hemispheres visits every key of every path an actor file loads.
+float SquareMagnitude(const cvQuaternion& Q) {
+  const double w = Q.W, x = Q.X, y = Q.Y, z = Q.Z;
+  const double sw = (float)(w * w - x * x - y * y - z * z), sx = (float)(w * x + x * w + y * z - z * y),
+               sy = (float)(w * y - x * z + y * w + z * x), sz = (float)(w * z + x * y - y * x + z * w);
+  return (float)(sw * sw + sx * sx + sy * sy + sz * sz);
+}
+
+// Whether Next is negated to lie in the hemisphere of Q: when |(Q+Next)^2| <=
+// |(Q-Next)^2|. Those magnitudes are |Q+Next|^4 and |Q-Next|^4, and
+// |Q+Next|^2 - |Q-Next|^2 = 4 Q.Next, so unless the two lengths lie within a
+// thousandth of each other (a thousand times the float rounding of the full
+// computation) the sign of the dot product decides. Near ties, NaNs and
+// infinities take the full computation, so the answer is always the one it
+// gives.
+bool FlipsToHemisphere(const cvQuaternion& Q, const cvQuaternion& Next) {
+  const double dot = (double)Q.W * Next.W + (double)Q.X * Next.X + (double)Q.Y * Next.Y + (double)Q.Z * Next.Z;
+  const double lengths = (double)Q.W * Q.W + (double)Q.X * Q.X + (double)Q.Y * Q.Y + (double)Q.Z * Q.Z +
+                         (double)Next.W * Next.W + (double)Next.X * Next.X + (double)Next.Y * Next.Y +
+                         (double)Next.Z * Next.Z;
+  if (4.0 * std::fabs(dot) > 1e-3 * lengths) return dot < 0.0;
+  const cvQuaternion sum{Q.W + Next.W, Q.X + Next.X, Q.Y + Next.Y, Q.Z + Next.Z};
+  const cvQuaternion diff{Q.W - Next.W, Q.X - Next.X, Q.Y - Next.Y, Q.Z - Next.Z};
+  return SquareMagnitude(sum) <= SquareMagnitude(diff);
 }
 
 int32_t KeySizeForCode(int Code) { return Code == CV_QKFRAME_SQUAD ? kSquadKeySize : kKeySize; }
@@ -143,12 +170,7 @@ void cvQKFrame_AlignHemispheres(cvTKArray* KeyList) {
   for (int32_t k = 0; k + 1 < KeyList->Count; ++k) {
     const cvQuaternion& q = Key(KeyList, k)->Q;
     cvQuaternion& next = Key(KeyList, k + 1)->Q;
-    cvQuaternion sum, diff, s, d;
-    cvQuaternion_Add(&q, &next, &sum);
-    cvQuaternion_Subtract(&q, &next, &diff);
-    cvQuaternion_Multiply(&sum, &sum, &s);
-    cvQuaternion_Multiply(&diff, &diff, &d);
-    if (cvQuaternion_Magnitude(&s) <= cvQuaternion_Magnitude(&d)) {
+    if (FlipsToHemisphere(q, next)) {
       next.W = -next.W;
       next.X = -next.X;
       next.Y = -next.Y;

@@ -17,11 +17,9 @@ namespace {
 constexpr int32_t kKeySize = sizeof(cvVKFrame_Key);               // 16
 constexpr int32_t kHermiteKeySize = sizeof(cvVKFrame_HermiteKey);  // 40
 
-cvVKFrame_Key* Key(cvTKArray* Array, int32_t Index) {
-  return static_cast<cvVKFrame_Key*>(cvTKArray_GetElement(Array, Index));
-}
+cvVKFrame_Key* Key(cvTKArray* Array, int32_t Index) { return reinterpret_cast<cvVKFrame_Key*>(ElementAt(Array, Index)); }
 const cvVKFrame_Key* Key(const cvTKArray* Array, int32_t Index) {
-  return static_cast<const cvVKFrame_Key*>(cvTKArray_GetElementConst(Array, Index));
+  return reinterpret_cast<const cvVKFrame_Key*>(ElementAt(Array, Index));
 }
 
 int32_t KeySizeForCode(int Code) { return Code == CV_VKFRAME_LINEAR ? kKeySize : kHermiteKeySize; }

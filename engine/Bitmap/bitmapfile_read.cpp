@@ -90,7 +90,12 @@ int ReadMipSection(cvVFile* File, cvBitmap* Bitmap, uint64_t* EmptyBudget) {
     if (stored ? bytes > cvbmfile::Remaining(File) : bytes > *EmptyBudget) return CV_ERROR(-1), 0;
     if (!stored) *EmptyBudget -= bytes;
     if (bytes > 0) {
-      uint8_t* pixels = cvBitmap_AllocateMip(Bitmap, level);
+      // A stored level is read over all of its bytes, so a new one is not
+      // cleared first; a level without data is (cvBitmap_AllocateMip). On a
+      // failed read the bitmap is thrown away with whatever it holds.
+      uint8_t* pixels = Bitmap->Mip[level];
+      if (!pixels && stored) pixels = Bitmap->Mip[level] = static_cast<uint8_t*>(cvRam_Allocate((size_t)bytes));
+      else if (!pixels) pixels = cvBitmap_AllocateMip(Bitmap, level);
       if (!pixels) return CV_ERROR(-1), 0;
       if (stored && !cvVFile_Read(File, pixels, (uint32_t)bytes)) return CV_ERROR(-1), 0;
     }

@@ -317,9 +317,6 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
       {VertexOffset() + b->VertexCount * 24u + 2 + 14, 0xFFFF},           // normal bone -1
       {BoneOffset(b) + 72, 0},                                           // root names itself
       {BoneOffset(b) + 76 + 72, 1},                                      // bone 1 names itself
-      {faces + 2, (uint16_t)b->VertexCount},                             // face vertex
-      {faces + 8, (uint16_t)b->NormalCount},                             // face normal
-      {faces + 12, (uint16_t)b->MaterialCount},                          // face material
   };
   for (const Poke& poke : pokes) {
     auto bad = good;
@@ -327,6 +324,19 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
     EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr) << poke.Offset;
     EXPECT_LOGGED(98);
   }
+  // Each field of each face (faces are checked eight at a time, the rest one
+  // by one): the count itself is refused, the last valid index read.
+  ASSERT_GT(b->Levels[0].FaceCount, 8);
+  for (int32_t f = 0; f < b->Levels[0].FaceCount; ++f)
+    for (int field = 0; field < 7; ++field) {
+      const int32_t count = field < 3 ? b->VertexCount : field < 6 ? b->NormalCount : b->MaterialCount;
+      auto edited = good;
+      cvLE_Put16(&edited[faces + 14u * (size_t)f + 2u * (size_t)field], (uint16_t)count);
+      EXPECT_EQ(ReadBody(BodyFileWith(edited)), nullptr) << f << " " << field;
+      cvLE_Put16(&edited[faces + 14u * (size_t)f + 2u * (size_t)field], (uint16_t)(count - 1));
+      BodyPtr read(ReadBody(BodyFileWith(edited)));
+      EXPECT_TRUE(read) << f << " " << field;
+    }
   // A bone-name block that names fewer bones than there are.
   auto bad = good;
   const size_t names = BoneOffset(b) + b->BoneCount * 76u;

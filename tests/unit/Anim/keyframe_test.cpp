@@ -3,6 +3,9 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include "animtest.h"
 #include "testsupport.h"
@@ -161,17 +164,42 @@ TEST(QKFrame, LoopedSquadControlsWrapAround) {
   cvTKArray_Destroy(&keys);
 }
 
-TEST(QKFrame, AlignHemispheresFlipsOppositeKeys) {
+// Aligning decides most keys by a shortcut; every decision must be the one
+// the quaternion functions give: |(q + next)^2| <= |(q - next)^2| negates next.
+TEST(QKFrame, AlignHemispheresDecidesAsTheQuaternionProducts) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::vector<cvQuaternion> qs;
+  for (int i = 0; i < 4000; ++i) {
+    const cvQuaternion q{unit(rng), unit(rng), unit(rng), unit(rng)};
+    qs.push_back(q);
+    // Ties and near ties: a key orthogonal to the last, then one nudged off it.
+    if (i % 4 == 0) qs.push_back({-q.X, q.W, -q.Z, q.Y});
+    if (i % 4 == 1) qs.push_back({-q.X, q.W, -q.Z, std::nextafter(q.Y, 2.0f)});
+    if (i % 8 == 2) qs.push_back({-q.W, -q.X, -q.Y, -q.Z});  // opposite
+  }
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  for (const cvQuaternion& q : {cvQuaternion{0, 0, 0, 0}, cvQuaternion{nan, 0, 0, 1}, cvQuaternion{0, inf, 0, 0},
+                                cvQuaternion{1e-30f, 0, 0, 0}, cvQuaternion{-1e30f, 1e30f, 0, 0}, cvQuaternion{1, 0, 0, 0}})
+    qs.push_back(q);
   cvTKArray* keys = cvQKFrame_CreateSlerp();
-  cvQuaternion a = AxisAngle(1, 0, 0, 0.1f), b = a;
-  cvQuaternion_Scale(&a, -1.0f, &b);
-  cvQKFrame_InsertKey(&keys, 0.0f, &a, nullptr);
-  cvQKFrame_InsertKey(&keys, 1.0f, &b, nullptr);
+  for (size_t i = 0; i < qs.size(); ++i) {
+    ASSERT_TRUE(cvQKFrame_InsertKey(&keys, (float)i, &qs[i], nullptr));
+    cvQKFrame_GetKey(keys, (int32_t)i, nullptr, &qs[i]);  // as stored
+  }
   cvQKFrame_AlignHemispheres(keys);
-  cvQuaternion got;
-  cvQKFrame_GetKey(keys, 1, nullptr, &got);
-  EXPECT_FLOAT_EQ(got.W, a.W);
-  EXPECT_FLOAT_EQ(got.X, a.X);
+  for (size_t k = 0; k + 1 < qs.size(); ++k) {
+    cvQuaternion sum, diff, s, d;
+    cvQuaternion_Add(&qs[k], &qs[k + 1], &sum);
+    cvQuaternion_Subtract(&qs[k], &qs[k + 1], &diff);
+    cvQuaternion_Multiply(&sum, &sum, &s);
+    cvQuaternion_Multiply(&diff, &diff, &d);
+    cvQuaternion& n = qs[k + 1];
+    if (cvQuaternion_Magnitude(&s) <= cvQuaternion_Magnitude(&d)) n = {-n.W, -n.X, -n.Y, -n.Z};
+    cvQuaternion got;
+    cvQKFrame_GetKey(keys, (int32_t)k + 1, nullptr, &got);
+    ASSERT_EQ(std::memcmp(&got, &qs[k + 1], sizeof got), 0) << k;
+  }
   cvTKArray_Destroy(&keys);
 }
 
