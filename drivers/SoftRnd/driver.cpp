@@ -2,8 +2,10 @@
 // rasterizer") with a windowed mode and fixed modes; draws into a frame in
 // memory and presents each finished frame through the window record.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <unordered_set>
 
 #include "softrnd.h"
@@ -49,6 +51,9 @@ struct Device {
 };
 
 Device g_device;
+// Kept apart from the device record, which is reset by assignment: the
+// queue owns the worker threads.
+SceneQueue g_queue;
 const uint32_t g_caps = 0;
 
 Texture* lookup(void* handle) {
@@ -63,6 +68,21 @@ void destroyAll() {
     delete t;
   }
   g_device.Textures.clear();
+}
+
+// Draws what the scene has queued so far: before the frame is shown or
+// resized, and before a texture that queued polygons sample changes.
+void flushQueue() { g_queue.Flush(g_device.FrameBuffer); }
+
+// The drawing threads: SOFTRND_THREADS when it names 1 .. 16, else one per
+// processor.
+int threadCount() {
+  if (const char* env = std::getenv("SOFTRND_THREADS")) {
+    char* end = nullptr;
+    const long n = std::strtol(env, &end, 10);
+    if (end != env && *end == '\0' && n >= 1 && n <= SceneQueue::kMaxThreads) return (int)n;
+  }
+  return std::clamp((int)std::thread::hardware_concurrency(), 1, SceneQueue::kMaxThreads);
 }
 
 void fitFrameToWindow() {
@@ -111,6 +131,8 @@ int init(const cvDriver_Info* info) {
   g_device.FixedWidth = mode->Width;
   g_device.FixedHeight = mode->Height;
   g_device.FrameBuffer = Frame{};
+  g_queue.Discard();
+  g_queue.SetThreads(threadCount());
   fitFrameToWindow();
   g_device.Open = true;
   g_device.InScene = false;
@@ -118,18 +140,24 @@ int init(const cvDriver_Info* info) {
 }
 
 int shutdown() {
+  g_queue.Discard();
+  g_queue.SetThreads(1);
   destroyAll();
   g_device = Device{};
   return 1;
 }
 
 int reset() {
+  flushQueue();
   destroyAll();
   return 1;
 }
 
 int updateWindow() {
-  if (g_device.Open) fitFrameToWindow();
+  if (g_device.Open) {
+    flushQueue();
+    fitFrameToWindow();
+  }
   return 1;
 }
 
@@ -169,6 +197,7 @@ int destroyTexture(void* handle) {
   if (!handle) return 1;
   Texture* t = lookup(handle);
   if (!t) return 0;
+  flushQueue();
   // Textures that use this one as palette or alpha lose it.
   for (Texture* other : g_device.Textures) {
     if (other->Palette == t) other->Palette = nullptr;
@@ -195,6 +224,7 @@ int getTextureInfo(void* handle, cvDriver_TextureInfo* info) {
 void* lockTexture(void* handle, int32_t mip, int32_t* pitch) {
   Texture* t = lookup(handle);
   if (!t || mip < 0 || mip >= t->MipCount || (t->LockedMask & (1u << mip))) return nullptr;
+  flushQueue();
   t->LockedMask |= 1u << mip;
   if (pitch) *pitch = t->Pitch[mip];
   return t->Levels[mip].data();
@@ -212,6 +242,7 @@ int setPalette(void* handle, void* paletteHandle) {
   Texture* t = lookup(handle);
   Texture* p = paletteHandle ? lookup(paletteHandle) : nullptr;
   if (!t || (paletteHandle && !p)) return 0;
+  flushQueue();
   t->Palette = p;
   ++t->Version;
   return 1;
@@ -221,6 +252,7 @@ int setAlpha(void* handle, void* alphaHandle) {
   Texture* t = lookup(handle);
   Texture* a = alphaHandle ? lookup(alphaHandle) : nullptr;
   if (!t || (alphaHandle && !a)) return 0;
+  flushQueue();
   t->Alpha = a;
   ++t->Version;
   return 1;
@@ -229,6 +261,7 @@ int setAlpha(void* handle, void* alphaHandle) {
 int setColorKey(void* handle, int32_t hasKey, uint32_t key) {
   Texture* t = lookup(handle);
   if (!t) return 0;
+  flushQueue();
   t->HasKey = hasKey ? 1 : 0;
   t->Key = key;
   ++t->Version;
@@ -250,12 +283,7 @@ int beginScene(int32_t clearScreen, int32_t clearZ, const cvDriver_Rect* rect) {
     r = std::clamp(rect->Right, l, f.Width);
     b = std::clamp(rect->Bottom, t, f.Height);
   }
-  for (int32_t y = t; y < b; ++y) {
-    if (clearScreen)
-      std::fill_n(f.Color.begin() + (ptrdiff_t)y * f.Width + l, r - l, 0u);
-    if (clearZ)
-      std::fill_n(f.Depth.begin() + (ptrdiff_t)y * f.Width + l, r - l, 0.0f);
-  }
+  g_queue.Clear(l, t, r, b, clearScreen != 0, clearZ != 0);
   g_table.RenderedPolys = 0;
   g_device.InScene = true;
   return 1;
@@ -264,6 +292,7 @@ int beginScene(int32_t clearScreen, int32_t clearZ, const cvDriver_Rect* rect) {
 int endScene() {
   if (!g_device.Open || !g_device.InScene) return 0;
   g_device.InScene = false;
+  flushQueue();
   const Frame& f = g_device.FrameBuffer;
   if (g_device.Window && g_device.Window->Present)
     g_device.Window->Present(g_device.Window, f.Color.data(), f.Width, f.Height, f.Width * 4,
@@ -275,7 +304,7 @@ int sceneBracket() { return g_device.Open ? 1 : 0; }
 
 int renderGouraudPoly(const cvDriver_Vertex* vertices, int32_t count, uint32_t flags) {
   if (!g_device.InScene || !vertices || count < 3) return 0;
-  DrawPolygon(g_device.FrameBuffer, vertices, count, nullptr, flags);
+  g_queue.Polygon(vertices, count, nullptr, flags);
   ++g_table.RenderedPolys;
   return 1;
 }
@@ -284,7 +313,7 @@ int renderTexturedPoly(const cvDriver_Vertex* vertices, int32_t count, void* han
                        uint32_t flags) {
   Texture* t = lookup(handle);
   if (!g_device.InScene || !vertices || count < 3 || !t || t->LockedMask) return 0;
-  DrawPolygon(g_device.FrameBuffer, vertices, count, t, flags);
+  g_queue.Polygon(vertices, count, t, flags);
   ++g_table.RenderedPolys;
   return 1;
 }
@@ -293,7 +322,7 @@ int drawDecal(void* handle, const cvDriver_Rect* rect, int32_t x, int32_t y) {
   Texture* t = lookup(handle);
   if (!g_device.InScene || !t || t->LockedMask) return 0;
   cvDriver_Rect r = rect ? *rect : cvDriver_Rect{0, 0, t->Width, t->Height};
-  DrawDecal(g_device.FrameBuffer, t, r.Left, r.Top, r.Right, r.Bottom, x, y);
+  g_queue.Decal(t, r.Left, r.Top, r.Right, r.Bottom, x, y);
   return 1;
 }
 

@@ -23,18 +23,6 @@ void Frame::Resize(int32_t width, int32_t height) {
 
 namespace {
 
-enum { A_W, A_UW, A_VW, A_R, A_G, A_B, A_A, A_COUNT };
-
-struct ScreenVertex {
-  float X, Y;
-  float At[A_COUNT];
-};
-
-struct Sampler {
-  const uint32_t* Texels = nullptr;
-  int32_t Width = 1, Height = 1, MaskU = 0, MaskV = 0;
-};
-
 inline int32_t floorToInt(float f) {
   // Out-of-range and NaN coordinates sample texel 0 instead of overflowing.
   return (f > -1.0e9f && f < 1.0e9f) ? (int32_t)std::floor(f) : 0;
@@ -245,7 +233,7 @@ inline int32_t ceilWithin(float f, int32_t limit) {
 }
 
 template <bool Textured>
-void drawTriangle(Frame& frame, const ScreenVertex& p0, const ScreenVertex& p1,
+void drawTriangle(Frame& frame, Band band, const ScreenVertex& p0, const ScreenVertex& p1,
                   const ScreenVertex& p2, const Sampler& tex, uint32_t flags, uint32_t modulate) {
   // The attribute planes in double precision: steep, large triangles lose
   // too much of U/Z and V/Z to cancellation in float.
@@ -268,7 +256,10 @@ void drawTriangle(Frame& frame, const ScreenVertex& p0, const ScreenVertex& p1,
 
   // Rows whose centres lie in top.Y <= y < bot.Y; in each, the pixels whose
   // centres lie in left <= x < right.
-  const int32_t yStart = ceilWithin(top.Y, frame.Height), yEnd = ceilWithin(bot.Y, frame.Height);
+  // Only the band's rows: a row's pixels depend on nothing drawn in other
+  // rows, so bands drawn apart give the same picture as one pass.
+  const int32_t yStart = std::max(ceilWithin(top.Y, frame.Height), band.Top);
+  const int32_t yEnd = std::min(ceilWithin(bot.Y, frame.Height), band.Bottom);
   for (int32_t y = yStart; y < yEnd; ++y) {
     const float yc = (float)y;
     float xa = edgeX(top, bot, yc);
@@ -293,9 +284,10 @@ bool validVertex(const cvDriver_Vertex& v) {
 
 }  // namespace
 
-void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
-                 uint32_t flags) {
-  if (!vertices || count < 3 || frame.Color.empty()) return;
+bool PreparePolygon(const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
+                    uint32_t flags, std::vector<ScreenVertex>& store, PolygonCommand& out) {
+  if (!vertices || count < 3) return false;
+  if (!std::all_of(vertices, vertices + count, validVertex)) return false;
   Sampler sampler;
   if (texture) {
     sampler.Texels = TexturePixels(texture);
@@ -305,53 +297,62 @@ void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, T
     sampler.MaskV = texture->MaskV;
   }
   uint32_t modulate = 0;  // 1: colours below 255, 2: alpha below 255
-  // Actors send many small polygons: their vertices stay on the stack.
-  ScreenVertex local[16];
-  std::vector<ScreenVertex> heap;
-  ScreenVertex* sv = local;
-  if (count > 16) {
-    heap.resize((size_t)count);
-    sv = heap.data();
-  }
+  out.First = store.size();
+  out.Count = count;
+  out.MinY = vertices[0].Y;
+  out.MaxY = vertices[0].Y;
   for (int32_t i = 0; i < count; ++i) {
     const cvDriver_Vertex& in = vertices[i];
-    if (!validVertex(in)) return;
-    ScreenVertex& out = sv[(size_t)i];
+    ScreenVertex sv;
     const float w = 1.0f / in.Z;
-    out.X = in.X;
-    out.Y = in.Y;
-    out.At[A_W] = w;
-    out.At[A_UW] = in.U * (float)sampler.Width * w;
-    out.At[A_VW] = in.V * (float)sampler.Height * w;
-    out.At[A_R] = in.R;
-    out.At[A_G] = in.G;
-    out.At[A_B] = in.B;
-    out.At[A_A] = in.A;
+    sv.X = in.X;
+    sv.Y = in.Y;
+    sv.At[A_W] = w;
+    sv.At[A_UW] = in.U * (float)sampler.Width * w;
+    sv.At[A_VW] = in.V * (float)sampler.Height * w;
+    sv.At[A_R] = in.R;
+    sv.At[A_G] = in.G;
+    sv.At[A_B] = in.B;
+    sv.At[A_A] = in.A;
     if (!(in.R >= 255.0f && in.G >= 255.0f && in.B >= 255.0f)) modulate |= 1;
     if (!(in.A >= 255.0f)) modulate |= 2;
+    out.MinY = std::min(out.MinY, in.Y);
+    out.MaxY = std::max(out.MaxY, in.Y);
+    store.push_back(sv);
   }
-  for (int32_t i = 1; i + 1 < count; ++i) {
-    if (texture)
-      drawTriangle<true>(frame, sv[0], sv[(size_t)i], sv[(size_t)i + 1], sampler, flags, modulate);
+  out.Tex = sampler;
+  out.Flags = flags;
+  out.Modulate = modulate;
+  out.Textured = texture != nullptr;
+  return true;
+}
+
+void DrawPolygon(Frame& frame, Band band, const PolygonCommand& polygon,
+                 const ScreenVertex* store) {
+  // Rows drawn lie in MinY <= y < MaxY; a band wholly outside has nothing to do.
+  if (polygon.MaxY <= (float)band.Top || polygon.MinY >= (float)band.Bottom) return;
+  const ScreenVertex* sv = store + polygon.First;
+  for (int32_t i = 1; i + 1 < polygon.Count; ++i) {
+    if (polygon.Textured)
+      drawTriangle<true>(frame, band, sv[0], sv[i], sv[i + 1], polygon.Tex, polygon.Flags,
+                         polygon.Modulate);
     else
-      drawTriangle<false>(frame, sv[0], sv[(size_t)i], sv[(size_t)i + 1], sampler, flags, modulate);
+      drawTriangle<false>(frame, band, sv[0], sv[i], sv[i + 1], polygon.Tex, polygon.Flags,
+                          polygon.Modulate);
   }
 }
 
-void DrawDecal(Frame& frame, Texture* texture, int32_t left, int32_t top, int32_t right,
-               int32_t bottom, int32_t x, int32_t y) {
-  const uint32_t* texels = TexturePixels(texture);
-  const int32_t tw = texture->LevelWidth[0], th = texture->LevelHeight[0];
-  left = std::max(left, 0);
-  top = std::max(top, 0);
-  right = std::min(right, tw);
-  bottom = std::min(bottom, th);
+void DrawDecal(Frame& frame, Band band, const DecalCommand& decal) {
+  const uint32_t* texels = decal.Texels;
+  const int32_t tw = decal.TexWidth, th = decal.TexHeight;
+  const int32_t left = std::max(decal.Left, 0), top = std::max(decal.Top, 0);
+  const int32_t right = std::min(decal.Right, tw), bottom = std::min(decal.Bottom, th);
   for (int32_t ty = top; ty < bottom; ++ty) {
-    const int64_t sy = (int64_t)y + (ty - top);
-    if (sy < 0 || sy >= frame.Height) continue;
+    const int64_t sy = (int64_t)decal.Y + (ty - top);
+    if (sy < band.Top || sy >= band.Bottom || sy >= frame.Height) continue;
     uint32_t* row = frame.Color.data() + (size_t)sy * frame.Width;
     for (int32_t tx = left; tx < right; ++tx) {
-      const int64_t sx = (int64_t)x + (tx - left);
+      const int64_t sx = (int64_t)decal.X + (tx - left);
       if (sx < 0 || sx >= frame.Width) continue;
       const uint32_t texel = texels[(size_t)ty * tw + tx];
       const uint32_t alpha = texel >> 24;
@@ -359,6 +360,21 @@ void DrawDecal(Frame& frame, Texture* texture, int32_t left, int32_t top, int32_
       row[sx] = alpha == 255 ? (texel & 0xFFFFFF) : blendPixel(row[sx], texel, alpha, 0);
     }
   }
+}
+
+DecalCommand PrepareDecal(Texture* texture, int32_t left, int32_t top, int32_t right,
+                          int32_t bottom, int32_t x, int32_t y) {
+  DecalCommand d;
+  d.Texels = TexturePixels(texture);
+  d.TexWidth = texture->LevelWidth[0];
+  d.TexHeight = texture->LevelHeight[0];
+  d.Left = left;
+  d.Top = top;
+  d.Right = right;
+  d.Bottom = bottom;
+  d.X = x;
+  d.Y = y;
+  return d;
 }
 
 }  // namespace softrnd

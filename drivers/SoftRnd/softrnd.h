@@ -65,11 +65,87 @@ struct Frame {
   void Resize(int32_t width, int32_t height);
 };
 
-// Draws a convex polygon into Frame. Texture null: Gouraud.
-void DrawPolygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
-                 uint32_t flags);
-// Copies a part of a texture to the frame, leaving out transparent texels.
-void DrawDecal(Frame& frame, Texture* texture, int32_t left, int32_t top, int32_t right,
-               int32_t bottom, int32_t x, int32_t y);
+// Rows [Top, Bottom) of the frame: the part of it one worker draws.
+struct Band {
+  int32_t Top, Bottom;
+};
+
+// Attributes interpolated across a polygon: 1/Z, U/Z and V/Z (in texels),
+// red, green, blue and alpha.
+enum { A_W, A_UW, A_VW, A_R, A_G, A_B, A_A, A_COUNT };
+
+struct ScreenVertex {
+  float X, Y;
+  float At[A_COUNT];
+};
+
+struct Sampler {
+  const uint32_t* Texels = nullptr;
+  int32_t Width = 1, Height = 1, MaskU = 0, MaskV = 0;
+};
+
+// A convex polygon waiting to be drawn: Count vertices from First on in the
+// frame's vertex store, and the texture's draw cache as it was when the
+// polygon came (the driver draws the queue before any texture changes).
+struct PolygonCommand {
+  size_t First = 0;
+  int32_t Count = 0;
+  float MinY = 0, MaxY = 0;
+  Sampler Tex;
+  uint32_t Flags = 0, Modulate = 0;
+  bool Textured = false;
+};
+
+// A part of a texture copied to the frame at (X, Y), transparent texels left out.
+struct DecalCommand {
+  const uint32_t* Texels = nullptr;
+  int32_t TexWidth = 0, TexHeight = 0;
+  int32_t Left = 0, Top = 0, Right = 0, Bottom = 0, X = 0, Y = 0;
+};
+
+// Puts a polygon's screen vertices into STORE and describes it in OUT; false
+// (nothing stored) for polygons that are not drawn: fewer than 3 vertices, or
+// coordinates not finite, far outside any frame or behind the eye. Texture
+// null: Gouraud.
+bool PreparePolygon(const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
+                    uint32_t flags, std::vector<ScreenVertex>& store, PolygonCommand& out);
+// Draws the rows of a prepared polygon that lie in BAND, as triangle fans.
+void DrawPolygon(Frame& frame, Band band, const PolygonCommand& polygon,
+                 const ScreenVertex* store);
+DecalCommand PrepareDecal(Texture* texture, int32_t left, int32_t top, int32_t right,
+                          int32_t bottom, int32_t x, int32_t y);
+void DrawDecal(Frame& frame, Band band, const DecalCommand& decal);
+
+// The drawing of one scene: clears, polygons and decals are kept in the
+// order they come and drawn together when the scene is presented (or
+// earlier, when a texture they sample is about to change). The frame is cut
+// into bands of rows that the calling thread and a small set of workers
+// take in turn; each band draws every command in order, so the picture is
+// the same whatever the number of threads.
+class SceneQueue {
+ public:
+  SceneQueue();
+  ~SceneQueue();
+  SceneQueue(const SceneQueue&) = delete;
+  SceneQueue& operator=(const SceneQueue&) = delete;
+
+  // Threads that draw (the caller included), 1 .. kMaxThreads.
+  static constexpr int kMaxThreads = 16;
+  void SetThreads(int count);
+  int Threads() const;
+
+  void Clear(int32_t left, int32_t top, int32_t right, int32_t bottom, bool color, bool depth);
+  void Polygon(const cvDriver_Vertex* vertices, int32_t count, Texture* texture, uint32_t flags);
+  void Decal(Texture* texture, int32_t left, int32_t top, int32_t right, int32_t bottom,
+             int32_t x, int32_t y);
+  // Draws everything queued into FRAME and empties the queue.
+  void Flush(Frame& frame);
+  // Forgets everything queued without drawing it.
+  void Discard();
+
+ private:
+  struct Impl;
+  Impl* P;
+};
 
 }  // namespace softrnd
