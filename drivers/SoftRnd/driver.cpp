@@ -283,7 +283,7 @@ int beginScene(int32_t clearScreen, int32_t clearZ, const cvDriver_Rect* rect) {
     r = std::clamp(rect->Right, l, f.Width);
     b = std::clamp(rect->Bottom, t, f.Height);
   }
-  g_queue.Clear(l, t, r, b, clearScreen != 0, clearZ != 0);
+  g_queue.Clear(f, l, t, r, b, clearScreen != 0, clearZ != 0);
   g_table.RenderedPolys = 0;
   g_device.InScene = true;
   return 1;
@@ -304,7 +304,7 @@ int sceneBracket() { return g_device.Open ? 1 : 0; }
 
 int renderGouraudPoly(const cvDriver_Vertex* vertices, int32_t count, uint32_t flags) {
   if (!g_device.InScene || !vertices || count < 3) return 0;
-  g_queue.Polygon(vertices, count, nullptr, flags);
+  g_queue.Polygon(g_device.FrameBuffer, vertices, count, nullptr, flags);
   ++g_table.RenderedPolys;
   return 1;
 }
@@ -313,7 +313,7 @@ int renderTexturedPoly(const cvDriver_Vertex* vertices, int32_t count, void* han
                        uint32_t flags) {
   Texture* t = lookup(handle);
   if (!g_device.InScene || !vertices || count < 3 || !t || t->LockedMask) return 0;
-  g_queue.Polygon(vertices, count, t, flags);
+  g_queue.Polygon(g_device.FrameBuffer, vertices, count, t, flags);
   ++g_table.RenderedPolys;
   return 1;
 }
@@ -322,7 +322,7 @@ int drawDecal(void* handle, const cvDriver_Rect* rect, int32_t x, int32_t y) {
   Texture* t = lookup(handle);
   if (!g_device.InScene || !t || t->LockedMask) return 0;
   cvDriver_Rect r = rect ? *rect : cvDriver_Rect{0, 0, t->Width, t->Height};
-  g_queue.Decal(t, r.Left, r.Top, r.Right, r.Bottom, x, y);
+  g_queue.Decal(g_device.FrameBuffer, t, r.Left, r.Top, r.Right, r.Bottom, x, y);
   return 1;
 }
 

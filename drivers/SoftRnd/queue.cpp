@@ -1,10 +1,13 @@
 // The scene queue and the workers that draw it. Commands are recorded as
-// they come; Flush cuts the frame into bands of kBandRows rows and every
-// thread takes the next band not yet drawn until none is left. A band draws
-// all commands in order, clipped to its rows, so each pixel sees exactly the
+// they come; Flush cuts the frame into bands of rows, lists in
+// each band the commands that reach its rows (in the order they came), and
+// every thread takes the next band not yet drawn until none is left. A band
+// draws its commands clipped to its rows, so each pixel sees exactly the
 // writes it would in one pass, and threads never touch the same pixel.
 #include <algorithm>
 #include <atomic>
+#include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -15,9 +18,12 @@
 namespace softrnd {
 namespace {
 
-// Small enough that two or more threads share a figure in the middle of
-// the frame evenly, large enough that a band's cost dwarfs taking it.
-constexpr int32_t kBandRows = 16;
+// Bands per thread: enough that threads share a figure in the middle of
+// the frame evenly; few enough that triangles seldom cross a band's edge
+// (their set-up is repeated in each band they reach). One thread draws the
+// frame as a single band.
+constexpr int32_t kBandsPerThread = 4;
+constexpr int32_t kMinBandRows = 16;
 
 struct ClearCommand {
   int32_t Left, Top, Right, Bottom;
@@ -29,7 +35,16 @@ enum class Kind : uint8_t { Clear, Polygon, Decal };
 struct Command {
   Kind What;
   uint32_t Index;  // into the list of its kind
+  // Rows the command may touch, [Top, Bottom), before clipping to the frame.
+  int32_t Top, Bottom;
 };
+
+// The rows whose centres lie in MinY <= y < MaxY, as a range of whole rows
+// (kept within int range; PreparePolygon refused coordinates beyond 1e7).
+inline void rowsOf(float minY, float maxY, int32_t& top, int32_t& bottom) {
+  top = (int32_t)std::ceil(minY);
+  bottom = (int32_t)std::ceil(maxY);
+}
 
 }  // namespace
 
@@ -39,6 +54,9 @@ struct SceneQueue::Impl {
   std::vector<PolygonCommand> Polygons;
   std::vector<DecalCommand> Decals;
   std::vector<ScreenVertex> Vertices;
+  // Per band, the indices of the commands that reach it; kept between
+  // flushes so that their storage is reused.
+  std::vector<std::vector<uint32_t>> Bins;
 
   // The workers (threads beyond the caller), woken for each flush.
   std::vector<std::thread> Workers;
@@ -50,13 +68,14 @@ struct SceneQueue::Impl {
 
   // The flush being drawn; written before the workers are woken.
   Frame* Target = nullptr;
-  int32_t BandCount = 0;
+  int32_t BandCount = 0, BandRows = 1;
   std::atomic<int32_t> NextBand{0};
 
   void DrawBand(int32_t index) {
     Frame& frame = *Target;
-    const Band band{index * kBandRows, std::min(frame.Height, (index + 1) * kBandRows)};
-    for (const Command& c : Commands) {
+    const Band band{index * BandRows, std::min(frame.Height, (index + 1) * BandRows)};
+    for (const uint32_t i : Bins[(size_t)index]) {
+      const Command& c = Commands[i];
       switch (c.What) {
         case Kind::Clear: {
           const ClearCommand& k = Clears[c.Index];
@@ -108,6 +127,18 @@ struct SceneQueue::Impl {
     Quit = false;
   }
 
+  // Lists each command in the bands its rows reach.
+  void Bin(int32_t height) {
+    if (Bins.size() < (size_t)BandCount) Bins.resize((size_t)BandCount);
+    for (int32_t b = 0; b < BandCount; ++b) Bins[(size_t)b].clear();
+    for (size_t i = 0; i < Commands.size(); ++i) {
+      const int32_t top = std::max(Commands[i].Top, 0), bottom = std::min(Commands[i].Bottom, height);
+      if (top >= bottom) continue;
+      for (int32_t b = top / BandRows; b <= (bottom - 1) / BandRows; ++b)
+        Bins[(size_t)b].push_back((uint32_t)i);
+    }
+  }
+
   void Reset() {
     Commands.clear();
     Clears.clear();
@@ -133,33 +164,57 @@ void SceneQueue::SetThreads(int count) {
 
 int SceneQueue::Threads() const { return 1 + (int)P->Workers.size(); }
 
-void SceneQueue::Clear(int32_t left, int32_t top, int32_t right, int32_t bottom, bool color,
+void SceneQueue::Clear(Frame& frame, int32_t left, int32_t top, int32_t right, int32_t bottom, bool color,
                        bool depth) {
   if (!(color || depth) || left >= right || top >= bottom) return;
-  P->Commands.push_back({Kind::Clear, (uint32_t)P->Clears.size()});
+  P->Commands.push_back({Kind::Clear, (uint32_t)P->Clears.size(), top, bottom});
   P->Clears.push_back({left, top, right, bottom, color, depth});
+  if (P->Workers.empty()) Flush(frame);  // one command: cheap to bin
 }
 
-void SceneQueue::Polygon(const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
+void SceneQueue::Polygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
                          uint32_t flags) {
   PolygonCommand polygon;
   if (!PreparePolygon(vertices, count, texture, flags, P->Vertices, polygon)) return;
-  P->Commands.push_back({Kind::Polygon, (uint32_t)P->Polygons.size()});
+  if (P->Workers.empty()) {
+    // Nothing is queued before it (every command is drawn as it comes).
+    if (!frame.Color.empty()) DrawPolygon(frame, Band{0, frame.Height}, polygon, P->Vertices.data());
+    P->Vertices.clear();
+    return;
+  }
+  int32_t top, bottom;
+  rowsOf(polygon.MinY, polygon.MaxY, top, bottom);
+  P->Commands.push_back({Kind::Polygon, (uint32_t)P->Polygons.size(), top, bottom});
   P->Polygons.push_back(polygon);
 }
 
-void SceneQueue::Decal(Texture* texture, int32_t left, int32_t top, int32_t right,
+void SceneQueue::Decal(Frame& frame, Texture* texture, int32_t left, int32_t top, int32_t right,
                        int32_t bottom, int32_t x, int32_t y) {
-  P->Commands.push_back({Kind::Decal, (uint32_t)P->Decals.size()});
-  P->Decals.push_back(PrepareDecal(texture, left, top, right, bottom, x, y));
+  // Rows y onwards, one for each texture row copied.
+  const DecalCommand d = PrepareDecal(texture, left, top, right, bottom, x, y);
+  if (P->Workers.empty()) {
+    if (!frame.Color.empty()) DrawDecal(frame, Band{0, frame.Height}, d);
+    return;
+  }
+  const int64_t first = (int64_t)y;
+  const int64_t last = first + std::max<int64_t>(0, (int64_t)std::min(bottom, d.TexHeight) - std::max(top, 0));
+  const int32_t rowTop = (int32_t)std::clamp<int64_t>(first, INT32_MIN / 2, INT32_MAX / 2);
+  const int32_t rowBottom = (int32_t)std::clamp<int64_t>(last, INT32_MIN / 2, INT32_MAX / 2);
+  P->Commands.push_back({Kind::Decal, (uint32_t)P->Decals.size(), rowTop, rowBottom});
+  P->Decals.push_back(d);
 }
 
 void SceneQueue::Flush(Frame& frame) {
   if (P->Commands.empty()) return;
   if (!frame.Color.empty()) {
     P->Target = &frame;
-    P->BandCount = (frame.Height + kBandRows - 1) / kBandRows;
+    const int32_t threads = Threads();
+    P->BandRows = threads == 1 ? frame.Height
+                               : std::max(kMinBandRows, (frame.Height + kBandsPerThread * threads - 1) /
+                                                            (kBandsPerThread * threads));
+    P->BandCount = (frame.Height + P->BandRows - 1) / P->BandRows;
     P->NextBand.store(0, std::memory_order_relaxed);
+    P->Bin(frame.Height);
     if (P->Workers.empty() || P->BandCount < 2) {
       P->DrawBands();
     } else {

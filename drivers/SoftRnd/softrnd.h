@@ -121,7 +121,8 @@ void DrawDecal(Frame& frame, Band band, const DecalCommand& decal);
 // earlier, when a texture they sample is about to change). The frame is cut
 // into bands of rows that the calling thread and a small set of workers
 // take in turn; each band draws every command in order, so the picture is
-// the same whatever the number of threads.
+// the same whatever the number of threads. With one thread each command is
+// drawn as it comes, which spares keeping it.
 class SceneQueue {
  public:
   SceneQueue();
@@ -134,9 +135,9 @@ class SceneQueue {
   void SetThreads(int count);
   int Threads() const;
 
-  void Clear(int32_t left, int32_t top, int32_t right, int32_t bottom, bool color, bool depth);
-  void Polygon(const cvDriver_Vertex* vertices, int32_t count, Texture* texture, uint32_t flags);
-  void Decal(Texture* texture, int32_t left, int32_t top, int32_t right, int32_t bottom,
+  void Clear(Frame& frame, int32_t left, int32_t top, int32_t right, int32_t bottom, bool color, bool depth);
+  void Polygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, Texture* texture, uint32_t flags);
+  void Decal(Frame& frame, Texture* texture, int32_t left, int32_t top, int32_t right, int32_t bottom,
              int32_t x, int32_t y);
   // Draws everything queued into FRAME and empties the queue.
   void Flush(Frame& frame);
