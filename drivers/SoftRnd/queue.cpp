@@ -58,18 +58,24 @@ struct SceneQueue::Impl {
   // flushes so that their storage is reused.
   std::vector<std::vector<uint32_t>> Bins;
 
-  // The workers (threads beyond the caller), woken for each flush.
+  // The workers (threads beyond the caller), woken for each flush. The
+  // caller waits for the bands, not for the workers: one that wakes late
+  // (the machine may be busy) finds no band left and goes back to sleep.
   std::vector<std::thread> Workers;
   std::mutex Lock;
   std::condition_variable Wake, Finished;
-  uint64_t Generation = 0;  // bumped for each flush the workers join
-  int Running = 0;          // workers still in the current flush
+  uint32_t Generation = 0;  // bumped for each flush
   bool Quit = false;
 
-  // The flush being drawn; written before the workers are woken.
+  // The flush being drawn: written before Ticket announces it. Ticket holds
+  // the flush's generation (high 32 bits), its number of bands (16 bits)
+  // and the next band to take (low 16 bits; a frame has at most 8192 rows,
+  // so 512 bands), so that a worker still holding an older generation takes
+  // no band of a newer flush.
   Frame* Target = nullptr;
-  int32_t BandCount = 0, BandRows = 1;
-  std::atomic<int32_t> NextBand{0};
+  int32_t BandRows = 1, BandCount = 0;
+  std::atomic<int32_t> BandsDone{0};
+  std::atomic<uint64_t> Ticket{0};
 
   void DrawBand(int32_t index) {
     Frame& frame = *Target;
@@ -97,12 +103,23 @@ struct SceneQueue::Impl {
     }
   }
 
-  void DrawBands() {
-    for (int32_t b; (b = NextBand.fetch_add(1, std::memory_order_relaxed)) < BandCount;) DrawBand(b);
+  // Takes and draws bands of flush GENERATION until none is left.
+  void DrawBands(uint32_t generation) {
+    for (;;) {
+      uint64_t t = Ticket.load(std::memory_order_acquire);
+      const int32_t next = (int32_t)(t & 0xFFFF), count = (int32_t)((t >> 16) & 0xFFFF);
+      if ((uint32_t)(t >> 32) != generation || next >= count) return;
+      if (!Ticket.compare_exchange_weak(t, t + 1, std::memory_order_acq_rel)) continue;
+      DrawBand(next);
+      if (BandsDone.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
+        std::lock_guard<std::mutex> hold(Lock);
+        Finished.notify_one();
+      }
+    }
   }
 
   void WorkerLoop() {
-    uint64_t seen = 0;
+    uint32_t seen = 0;
     for (;;) {
       {
         std::unique_lock<std::mutex> hold(Lock);
@@ -110,9 +127,7 @@ struct SceneQueue::Impl {
         if (Quit) return;
         seen = Generation;
       }
-      DrawBands();
-      std::lock_guard<std::mutex> hold(Lock);
-      if (--Running == 0) Finished.notify_one();
+      DrawBands(seen);
     }
   }
 
@@ -212,22 +227,21 @@ void SceneQueue::Flush(Frame& frame) {
     P->BandRows = threads == 1 ? frame.Height
                                : std::max(kMinBandRows, (frame.Height + kBandsPerThread * threads - 1) /
                                                             (kBandsPerThread * threads));
-    P->BandCount = (frame.Height + P->BandRows - 1) / P->BandRows;
-    P->NextBand.store(0, std::memory_order_relaxed);
+    const int32_t bands = (frame.Height + P->BandRows - 1) / P->BandRows;
+    P->BandCount = bands;
+    P->BandsDone.store(0, std::memory_order_relaxed);
     P->Bin(frame.Height);
-    if (P->Workers.empty() || P->BandCount < 2) {
-      P->DrawBands();
-    } else {
-      {
-        std::lock_guard<std::mutex> hold(P->Lock);
-        P->Running = (int)P->Workers.size();
-        ++P->Generation;
-      }
-      P->Wake.notify_all();
-      P->DrawBands();
-      std::unique_lock<std::mutex> hold(P->Lock);
-      P->Finished.wait(hold, [&] { return P->Running == 0; });
+    uint32_t generation;
+    {
+      std::lock_guard<std::mutex> hold(P->Lock);
+      generation = ++P->Generation;
+      P->Ticket.store(((uint64_t)generation << 32) | ((uint64_t)bands << 16),
+                      std::memory_order_release);
     }
+    if (!P->Workers.empty() && bands > 1) P->Wake.notify_all();
+    P->DrawBands(generation);
+    std::unique_lock<std::mutex> hold(P->Lock);
+    P->Finished.wait(hold, [&] { return P->BandsDone.load(std::memory_order_acquire) == bands; });
     P->Target = nullptr;
   }
   P->Reset();
