@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTimerEvent>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -402,14 +403,29 @@ bool SkinworkDlg::InitEngine() {
 }
 
 void SkinworkDlg::RunFrame() {
+  ++frameTicks_;
   engine_->ExecuteWorld(0.0f);
-  if (engine_->BeginFrame(true)) {
-    engine_->RenderWorld(0.1f);
-    engine_->EndFrame();
+  // A frame identical to the last one drawn is left out, so that an idle
+  // window costs next to nothing. Held keys or buttons always draw: they are
+  // what the view's actions read.
+  FrameState now = FrameState::Capture(*engine_);
+  if (!frameWanted_ && !now.AlwaysDraw() && cvplatform::FirstKeyDown() < 0 && now == lastFrame_) {
+    DiscardFrameStrings(*engine_);
+    return;
   }
+  bool drawn = engine_->BeginFrame(true);
+  if (drawn) {
+    drawn = engine_->RenderWorld(0.1f);
+    drawn = engine_->EndFrame() && drawn;
+  }
+  ++framesDrawn_;
+  // A failed frame is tried again on the next tick.
+  frameWanted_ = !drawn;
+  lastFrame_ = std::move(now);
 }
 
 void SkinworkDlg::OnViewResized() {
+  frameWanted_ = true;
   if (!engine_ || !engine_->EngineObject || !engineStarted_) return;
   // The frame, the camera's view rectangle and the centre the mouse speed is
   // measured from all follow the view's new size.
@@ -426,6 +442,14 @@ void SkinworkDlg::OnViewResized() {
     cvCamera_SetAttributes(camera_->EngineCamera, &rect, camera_->FieldOfView);
     camera_->UsePosition();
   }
+}
+
+void SkinworkDlg::showEvent(QShowEvent* Event) {
+  QDialog::showEvent(Event);
+  frameWanted_ = true;
+  // Uncovered or shown again after being minimised: the window system may
+  // have lost what the view showed.
+  if (QWindow* w = windowHandle()) w->installEventFilter(this);
 }
 
 void SkinworkDlg::moveEvent(QMoveEvent* Event) {
@@ -498,6 +522,7 @@ void SkinworkDlg::keyPressEvent(QKeyEvent* Event) {
 }
 
 bool SkinworkDlg::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == windowHandle() && Event->type() == QEvent::Expose) frameWanted_ = true;
   // Enter in the material name field closes the window like Enter anywhere
   // else; the combo box would otherwise keep it.
   if (Watched == materialsBox_ && Event->type() == QEvent::KeyPress) {
@@ -589,6 +614,7 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
   ShowMaterial();
   fileName_ = Path;
   unsaved_ = false;
+  frameWanted_ = true;
   SetTimer(0);
   return true;
 }
@@ -598,6 +624,7 @@ void SkinworkDlg::OnClose() {
   engine_->RemoveActor(actor_);
   actor_ = nullptr;
   unsaved_ = false;
+  frameWanted_ = true;
   EnableControls(false);
 }
 
@@ -644,6 +671,7 @@ void SkinworkDlg::OnToggleGtest() {
   if (!actor_) return;
   gtest_ = !gtest_;
   actor_->SetGtestObject(gtest_);
+  frameWanted_ = true;
 }
 
 // --- Controls ------------------------------------------------------------------------
@@ -793,6 +821,7 @@ void SkinworkDlg::ApplyMaterial() {
   cvActor_SetMaterial(actor_->EngineActor, i, m.Bitmap, m.Red, m.Green, m.Blue);
   cvBody_SetMaterial(cvActorDef_GetBody(actor_->Definition), i, m.Bitmap, m.Red, m.Green, m.Blue);
   unsaved_ = true;
+  frameWanted_ = true;
 }
 
 void SkinworkDlg::OnApply() { ApplyMaterial(); }

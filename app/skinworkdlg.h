@@ -107,6 +107,14 @@ class SkinworkDlg : public QDialog {
   const MaterialEntry& Material(int Index) const { return materials_[Index]; }
   int32_t MaterialCount() const { return materialCount_; }
   bool IsTimerRunning(int Id) const { return timers_.count(Id) != 0; }
+  // Frame cycles run since the engine started, and how many of them drew.
+  int FrameTicks() const { return frameTicks_; }
+  int FramesDrawn() const { return framesDrawn_; }
+
+  // Draws a frame on the next tick even when nothing the frame cycle
+  // compares has changed; for changes made behind the engine's back (pixels
+  // of a bitmap edited in place).
+  void RequestFrame() { frameWanted_ = true; }
 
   // The menu and button commands.
   void OnOpen();
@@ -132,6 +140,7 @@ class SkinworkDlg : public QDialog {
   void keyPressEvent(QKeyEvent* Event) override;
   void moveEvent(QMoveEvent* Event) override;
   void contextMenuEvent(QContextMenuEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
@@ -166,6 +175,12 @@ class SkinworkDlg : public QDialog {
   World* world_ = nullptr;
   bool unsaved_ = false;
   bool inTick_ = false;
+  // The frame cycle draws only when the picture would differ from the last
+  // frame drawn: lastFrame_ is what that frame showed.
+  FrameState lastFrame_;
+  bool frameWanted_ = true;
+  int frameTicks_ = 0;
+  int framesDrawn_ = 0;
   std::string startFile_;
 
   std::map<int, QWidget*> controls_;

@@ -115,9 +115,10 @@ class SkinworkDlgTest : public QObject {
     if (OpenActor) Open(actorPath_);
   }
   cvplatform::ViewWidget* View() { return static_cast<cvplatform::ViewWidget*>(dlg_->Control(IDC_VIEW)); }
+  // Waits for N runs of the frame cycle (drawn or left out).
   void WaitFrames(int N) {
-    const int until = View()->PresentCount() + N;
-    QTRY_VERIFY(View()->PresentCount() >= until);
+    const int until = dlg_->FrameTicks() + N;
+    QTRY_VERIFY(dlg_->FrameTicks() >= until);
   }
   // Table index of the selected material after Apply with these edits.
   int ApplyColour(const char* Material, const QString& Red) {
