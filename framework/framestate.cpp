@@ -81,7 +81,6 @@ FrameState FrameState::Capture(const Engine& Owner) {
 
   if (const cvWorld* w = Owner.CurrentWorld ? Owner.CurrentWorld->EngineWorld : nullptr) {
     put(reinterpret_cast<uintptr_t>(w));
-    put(cvWorld_IsChanged(w));
     put(cvWorld_GetUserPolyCount(w));
     const int32_t actors = cvWorld_GetActorCount(w);
     put(actors);
@@ -101,8 +100,10 @@ FrameState FrameState::Capture(const Engine& Owner) {
       put(shadows);
     }
     // One-frame polygons are drawn once and then dropped: a frame that has
-    // any must be drawn (they may be new ones in the same place).
-    s.alwaysDraw_ = s.alwaysDraw_ || cvWorld_GetUserPolyCount(w) > 0;
+    // any must be drawn (they may be new ones in the same place). A changed
+    // world (bitmaps added or removed) gets its textures anew in the next
+    // frame, which clears the flag.
+    s.alwaysDraw_ = s.alwaysDraw_ || cvWorld_GetUserPolyCount(w) > 0 || cvWorld_IsChanged(w);
   } else {
     put(uintptr_t{0});
   }

@@ -7,7 +7,7 @@
 // field of view, committed transform), each held actor (its engine instance,
 // committed transform, motion and motion time, materials with their bitmaps
 // and colours), the world (its changed flag, actors, dynamic lights and
-// one-frame polygons), and the engine (the on-screen strings queued for this
+// one-frame polygons, changed flag), and the engine (the on-screen strings queued for this
 // frame, the frame-rate counter, gamma, a pending driver change). Changes
 // made behind these values (pixels edited inside a bitmap in place, lighting
 // options) are not seen: whoever makes them asks for a frame directly.
@@ -30,8 +30,9 @@ class FrameState {
   // change: a doubtful comparison draws.
   bool operator==(const FrameState& Other) const = default;
 
-  // True when the state can never be skipped: the frame-rate counter or the
-  // engine's statistics are shown, which change with every frame drawn.
+  // True when the frame can never be left out: the frame-rate counter and
+  // statistics are shown (they change with every frame), one-frame polygons
+  // are queued, or the world's bitmaps changed.
   bool AlwaysDraw() const { return alwaysDraw_; }
 
  private:

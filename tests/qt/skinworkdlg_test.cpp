@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -119,6 +121,13 @@ class SkinworkDlgTest : public QObject {
   void WaitFrames(int N) {
     const int until = dlg_->FrameTicks() + N;
     QTRY_VERIFY(dlg_->FrameTicks() >= until);
+  }
+  // Runs the event loop until exactly one more frame cycle has run (the
+  // timer restarts after each, so one wake-up runs at most one).
+  void OneTick() {
+    const int until = dlg_->FrameTicks() + 1;
+    while (dlg_->FrameTicks() < until) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCOMPARE(dlg_->FrameTicks(), until);
   }
   // Table index of the selected material after Apply with these edits.
   int ApplyColour(const char* Material, const QString& Red) {
@@ -463,6 +472,61 @@ class SkinworkDlgTest : public QObject {
     QVERIFY(!skinfiles::ExchangeDirectory(&made, &why));
     QVERIFY(QString::fromStdString(why).contains("not a folder"));
     saved.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
+  }
+
+  // With nothing changing the cycle draws no frame, and the one it would
+  // have drawn is the one shown; every kind of change draws on the next tick.
+  void drawsOnlyFramesThatDiffer() {
+    Start();
+    Actor* actor = dlg_->GetActor();
+    Engine* engine = dlg_->GetEngine();
+    auto idle = [&] {
+      WaitFrames(2);
+      const int drawn = dlg_->FramesDrawn();
+      WaitFrames(4);
+      QCOMPARE(dlg_->FramesDrawn(), drawn);
+    };
+    idle();
+    const QImage shown = View()->Frame();
+    dlg_->RequestFrame();
+    OneTick();
+    QCOMPARE(View()->Frame(), shown);
+
+    cvBitmap* other = nullptr;
+    float r, g, b;
+    cvActor_GetMaterial(actor->EngineActor, 1, &other, &r, &g, &b);
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"camera", [&] { dlg_->GetCamera()->ProposedPosition.MoveForward(5); }},
+        {"actor", [&] { actor->ProposedPosition.RotateY(0.2f); }},
+        {"motion", [&] { QVERIFY(actor->UseMotion("walk")); }},
+        {"motion time", [&] { actor->MotionTime += 0.25f; }},
+        {"colour", [&] { Select("Skin"); Type(IDC_GREEN, "200"); Click(IDC_APPLY); }},
+        {"bitmap", [&] { cvActor_SetMaterial(actor->EngineActor, 0, other, r, g, b); }},
+        {"world", [&] { cvWorld_SetChanged(engine->CurrentWorld->EngineWorld, 1); }},
+        {"text", [&] { engine->AddDisplayString("Hello"); }},
+        {"size", [&] { dlg_->resize(dlg_->width() + 40, dlg_->height()); }},
+        {"shown again", [&] { dlg_->hide(); dlg_->show(); }},
+    };
+    for (const auto& [what, change] : changes) {
+      change();
+      QCoreApplication::sendPostedEvents();  // the window system's part of the change
+      const int drawn = dlg_->FramesDrawn();
+      OneTick();
+      if (dlg_->FramesDrawn() != drawn + 1) QFAIL(what);
+      idle();
+    }
+    // A queued message is drawn again by every frame, never piled up by the
+    // frames left out.
+    QCOMPARE(engine->EngineObject->NumStrings, 0);
+
+    // Held keys and buttons draw every tick; released, the view is idle again.
+    cvplatform::SetKeyDown('Q', true);
+    WaitFrames(2);
+    const int drawn = dlg_->FramesDrawn(), tick = dlg_->FrameTicks();
+    WaitFrames(3);
+    QCOMPARE(dlg_->FramesDrawn() - drawn, dlg_->FrameTicks() - tick);
+    cvplatform::SetKeyDown('Q', false);
+    idle();
   }
 
   void modesButtonsKeysAndDrags() {
