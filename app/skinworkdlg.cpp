@@ -26,7 +26,11 @@
 #include <memory>
 #include <utility>
 
+#include <assimp/cimport.h>
+#include <assimp/types.h>
+
 #include "actoraction.h"
+#include "import/modelimport.h"
 #include "engine/cvengine.h"
 #include "platform/dialogs.h"
 #include "platform/input.h"
@@ -279,6 +283,7 @@ void SkinworkDlg::BuildMenu() {
   command(menus_[0], ID_FILE_EXIT, "E&xit", &SkinworkDlg::OnExit);
   menus_[1] = menuBar_->addMenu(tr("&Actor"));
   command(menus_[1], ID_ACTOR_OPEN, "&Open", &SkinworkDlg::OnOpen);
+  command(menus_[1], ID_ACTOR_IMPORT, "Import model...", &SkinworkDlg::OnImport);
   menus_[1]->addSeparator();
   command(menus_[1], ID_ACTOR_SAVE, "Save", &SkinworkDlg::OnSave);
   command(menus_[1], ID_ACTOR_SAVEAS, "Save as...", &SkinworkDlg::OnSaveAs);
@@ -320,6 +325,7 @@ QMenu* SkinworkDlg::Menu(int Index) const {
 bool SkinworkDlg::IsCommandEnabled(int Id) const {
   switch (Id) {
     case ID_ACTOR_OPEN: return actor_ == nullptr;
+    case ID_ACTOR_IMPORT: return engine_ != nullptr;
     case ID_ACTOR_CLOSE:
     case ID_ACTOR_MAKEBODY:
     case ID_ACTOR_SAVE:
@@ -487,6 +493,16 @@ void SkinworkDlg::done(int Result) {
 
 bool SkinworkDlg::MayDropChanges() {
   if (!unsaved_ || !actor_) return true;
+  if (fileName_.empty()) {
+    // An imported actor that was never saved.
+    const std::string name = QFileInfo(Q(importedFrom_)).fileName().toStdString();
+    switch (cvplatform::CurrentDialogs().AskSaveChanges("The actor imported from \"" + name +
+                                                        "\" has not been saved.\nSave it?")) {
+      case cvplatform::SaveAnswer::Save: return SaveAsChosenFile();
+      case cvplatform::SaveAnswer::Discard: return true;
+      default: return false;
+    }
+  }
   const std::string name = QFileInfo(Q(fileName_)).fileName().toStdString();
   switch (cvplatform::CurrentDialogs().AskSaveChanges("The materials of \"" + name +
                                                       "\" have changed.\nSave the changes?")) {
@@ -588,16 +604,71 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
                   "it holds no valid actor" + (logged.empty() ? "" : " (" + logged + ")"));
     return false;
   }
+  if (!ShowActor(std::move(opened), Path)) return false;
+  fileName_ = Path;
+  importedFrom_.clear();
+  unsaved_ = false;
+  return true;
+}
+
+void SkinworkDlg::OnImport() {
+  if (!engine_) return;
+  // Every format the model library reads, in either case of the extension.
+  aiString list;
+  aiGetExtensionList(&list);
+  std::string patterns;
+  for (QString ext : QString::fromUtf8(list.C_Str()).split(';', Qt::SkipEmptyParts)) {
+    ext = ext.trimmed();
+    for (const QString& e : {ext.toLower(), ext.toUpper()})
+      patterns += (patterns.empty() ? "" : " ") + e.toStdString();
+  }
+  cvplatform::FileDialogRequest request;
+  request.Filter = "3D Models (" + patterns + ")|" + patterns + "|All Files (*.*)|*.*||";
+  const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
+  if (!path.empty()) ImportFile(path);
+}
+
+bool SkinworkDlg::ImportFile(const std::string& Path) {
+  if (!engine_ || !MayDropChanges()) return false;
+  cvErrorLog_Clear();
+  cvActorDef* def = nullptr;
+  std::string why;
+  ImportReport report;
+  if (!ImportModel(Path.c_str(), ImportOptions{}, &def, &why, &report)) {
+    ReportFailure("import", Path, why.empty() ? "the model cannot be read" : why);
+    return false;
+  }
+  auto imported = std::make_unique<Actor>(def);
+  if (!imported->IsValid()) {
+    const std::string logged = skinfiles::EngineErrors();
+    ReportFailure("import", Path,
+                  "the model gives no usable actor" + (logged.empty() ? "" : " (" + logged + ")"));
+    return false;
+  }
+  if (!ShowActor(std::move(imported), Path)) return false;
+  // Not saved anywhere yet: Save asks for a file name, closing asks first.
+  fileName_.clear();
+  importedFrom_ = Path;
+  unsaved_ = true;
+  if (!report.Warnings.empty()) {
+    std::string text = "Imported \"" + Path + "\" with warnings:";
+    for (const std::string& w : report.Warnings) text += "\n" + w;
+    cvplatform::CurrentDialogs().MessageBox(text, kCaption);
+  }
+  return true;
+}
+
+bool SkinworkDlg::ShowActor(std::unique_ptr<Actor> Opened, const std::string& Path) {
   auto* action = new ActorAction;
-  if (!opened->RegisterAction("actoract", action)) delete action;
-  opened->UseAction("actoract");
-  opened->SetGtestObject(gtest_);
-  if (!engine_->AddActor(opened.get())) {
+  if (!Opened->RegisterAction("actoract", action)) delete action;
+  Opened->UseAction("actoract");
+  Opened->SetGtestObject(gtest_);
+  if (!engine_->AddActor(Opened.get())) {
     ReportFailure("show", Path, "the world cannot take another actor");
     return false;
   }
   if (actor_) engine_->RemoveActor(actor_);
-  actor_ = opened.release();
+  actor_ = Opened.release();
   actor_->SetLightingOptions(128, 128, 128);
   if (!gtest_) {
     // The view looks at the actor's front from 80 back and 50 up, whatever
@@ -612,8 +683,6 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
   ReadMaterials();
   FillMaterialList();
   ShowMaterial();
-  fileName_ = Path;
-  unsaved_ = false;
   frameWanted_ = true;
   SetTimer(0);
   return true;
@@ -624,6 +693,7 @@ void SkinworkDlg::OnClose() {
   engine_->RemoveActor(actor_);
   actor_ = nullptr;
   unsaved_ = false;
+  importedFrom_.clear();
   frameWanted_ = true;
   EnableControls(false);
 }
@@ -639,19 +709,31 @@ bool SkinworkDlg::SaveTo(const std::string& Path) {
   return true;
 }
 
+void SkinworkDlg::OnSaveAs() { SaveAsChosenFile(); }
+
 void SkinworkDlg::OnSave() {
-  if (actor_) SaveTo(fileName_);
+  if (!actor_) return;
+  if (fileName_.empty())
+    SaveAsChosenFile();  // imported: no actor file yet
+  else
+    SaveTo(fileName_);
 }
 
-void SkinworkDlg::OnSaveAs() {
-  if (!actor_) return;
+bool SkinworkDlg::SaveAsChosenFile() {
+  if (!actor_) return false;
   cvplatform::FileDialogRequest request;
   request.Save = true;
   request.Filter = kActorSaveFilter;
   request.DefaultExtension = "act";
   const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
-  // The file name stays the opened one: a later Save writes there.
-  if (!path.empty()) SaveTo(path);
+  // The file name stays the opened one: a later Save writes there. An
+  // imported actor has none: the file it is first saved to becomes its own.
+  if (path.empty() || !SaveTo(path)) return false;
+  if (fileName_.empty()) {
+    fileName_ = path;
+    importedFrom_.clear();
+  }
+  return true;
 }
 
 void SkinworkDlg::OnMakeBody() {

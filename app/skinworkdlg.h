@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "framework/cvframework.h"
@@ -65,6 +66,7 @@ enum : int {
   ID_HELP_ABOUT = 32777,
   ID_ACTOR_MAKEBODY = 32780,
   ID_ACTOR_CLOSE = 32781,
+  ID_ACTOR_IMPORT = 32782,
 };
 
 class SkinworkDlg : public QDialog {
@@ -119,6 +121,10 @@ class SkinworkDlg : public QDialog {
   // The menu and button commands.
   void OnOpen();
   bool OpenFile(const std::string& Path);
+  // Actor > Import model...: a model file of a common 3D format becomes the
+  // open actor, not yet saved anywhere (Save asks for an actor file name).
+  void OnImport();
+  bool ImportFile(const std::string& Path);
   void OnClose();
   void OnSave();
   void OnSaveAs();
@@ -158,6 +164,12 @@ class SkinworkDlg : public QDialog {
   // stay as things are.
   bool MayDropChanges();
   bool SaveTo(const std::string& Path);
+  // Save as: asks for an actor file name and saves there; false when the
+  // user cancels or the save fails.
+  bool SaveAsChosenFile();
+  // Puts Opened in the world in place of the open actor; false (Opened
+  // dropped, the old actor kept) when the world cannot take it.
+  bool ShowActor(std::unique_ptr<Actor> Opened, const std::string& Path);
   void ReportFailure(const std::string& What, const std::string& Path, const std::string& Why);
   void UpdateSwatch();
   void ReleaseEngine();
@@ -182,6 +194,7 @@ class SkinworkDlg : public QDialog {
   int frameTicks_ = 0;
   int framesDrawn_ = 0;
   std::string startFile_;
+  std::string importedFrom_;  // the model file of an imported actor not yet saved
 
   std::map<int, QWidget*> controls_;
   std::map<int, QAction*> commands_;

@@ -474,6 +474,60 @@ class SkinworkDlgTest : public QObject {
     saved.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
   }
 
+  // Import model...: after the unsaved-changes question, the model becomes
+  // the open actor, unsaved; Save asks for an actor file; bad models are
+  // refused by name and reason with the open actor kept.
+  void importsModelsAsUnsavedActors() {
+    Start();
+    ApplyColour("Skin", "9");  // an unsaved change
+    const QString model = dir_->filePath("box.obj");
+    WriteFile(dir_->filePath("box.mtl"), "newmtl Painted\nKd 1 0 0\nnewmtl Plain\nKd 0 0 1\n");
+    WriteFile(model,
+              "mtllib box.mtl\nv 0 0 0\nv 1 0 0\nv 1 2 0\nv 0 2 0\nv 0 0 1\nv 1 0 1\n"
+              "usemtl Painted\nf 1 2 3 4\nusemtl Plain\nf 1 5 6 2\n");
+    auto import = [&](const QString& Path) {
+      dialogs_->FileNames.push_back(Path.toStdString());
+      Run(ID_ACTOR_IMPORT);
+    };
+    QVERIFY(Enabled(ID_ACTOR_IMPORT));
+    dialogs_->SaveAnswers = {SaveAnswer::Cancel, SaveAnswer::Discard};
+    Actor* opened = dlg_->GetActor();
+    import(model);
+    QCOMPARE(dlg_->GetActor(), opened);  // Cancel keeps everything
+    const std::string filter = dialogs_->FileRequests.back().Filter;
+    for (const char* ext : {"*.obj", "*.OBJ", "*.gltf", "*.fbx", "*.dae", "*.md5mesh"})
+      QVERIFY2(filter.find(ext) != std::string::npos, ext);
+    import(model);
+    QVERIFY(dlg_->GetActor() && dlg_->GetActor() != opened);
+    QVERIFY(dialogs_->SaveAnswers.empty());
+    QStringList names;
+    for (int i = 0; i < Materials()->count(); ++i) names << Materials()->itemText(i);
+    QCOMPARE(names, QStringList({"Painted", "Plain"}));
+    QVERIFY(dlg_->FileName().empty() && dlg_->HasUnsavedChanges());
+
+    // A refused model names the file and the reason; the import stays.
+    Actor* imported = dlg_->GetActor();
+    dialogs_->SaveAnswers = {SaveAnswer::Discard};
+    const QString bad = dir_->filePath("nan.obj");
+    WriteFile(bad, "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    import(bad);
+    QCOMPARE(dlg_->GetActor(), imported);
+    const QString message = QString::fromStdString(dialogs_->Messages().back());
+    QVERIFY2(message.contains(bad) && message.contains("finite"), qPrintable(message));
+
+    // Save goes through Save as; the file chosen becomes the actor's own.
+    const std::string saved = dir_->filePath("box.act").toStdString();
+    dialogs_->FileNames.push_back(saved);
+    Run(ID_ACTOR_SAVE);
+    QVERIFY(dialogs_->FileRequests.back().Save);
+    QCOMPARE(dlg_->FileName(), saved);
+    QVERIFY(!dlg_->HasUnsavedChanges());
+    cvActorDef* def = ReadActorDef(saved);
+    QVERIFY(def);
+    QCOMPARE(cvBody_GetMaterialCount(cvActorDef_GetBody(def)), 2);
+    cvActorDef_Destroy(&def);
+  }
+
   // With nothing changing the cycle draws no frame, and the one it would
   // have drawn is the one shown; every kind of change draws on the next tick.
   void drawsOnlyFramesThatDiffer() {
