@@ -199,22 +199,27 @@ void DrawEdge(Coverage& Cover, int32_t Width, int32_t Height, double U0, double 
 uint32_t SkinTemplateLineColor(const uint32_t* Pixels, size_t Count) {
   static const uint32_t candidates[] = {0xFF00FF, 0x00FF00, 0x00FFFF, 0xFFFF00,
                                         0xFF0000, 0x0000FF, 0x000000, 0xFFFFFF};
-  constexpr int32_t kNear = 100 * 100;  // squared distance in RGB
-  // A large skin is judged on about 65,536 evenly spread pixels.
+  if (Count == 0) return candidates[0];
+  // A large skin is judged on about 65,536 evenly spread pixels. A colour's
+  // contrast is the distance that 95 % of them keep from it, so that a few
+  // stray pixels of its own colour do not rule it out.
   const size_t step = std::max<size_t>(1, Count / 65536);
+  std::vector<int32_t> distances;
   uint32_t best = candidates[0];
-  size_t bestCount = SIZE_MAX;
+  int32_t bestContrast = -1;
   for (uint32_t c : candidates) {
-    size_t near = 0;
+    distances.clear();
     for (size_t i = 0; i < Count; i += step) {
       const int32_t dr = (int32_t)((Pixels[i] >> 16) & 0xFF) - (int32_t)(c >> 16);
       const int32_t dg = (int32_t)((Pixels[i] >> 8) & 0xFF) - (int32_t)((c >> 8) & 0xFF);
       const int32_t db = (int32_t)(Pixels[i] & 0xFF) - (int32_t)(c & 0xFF);
-      if (dr * dr + dg * dg + db * db < kNear) ++near;
+      distances.push_back(dr * dr + dg * dg + db * db);
     }
-    if (near < bestCount) {
+    auto at = distances.begin() + (std::ptrdiff_t)(distances.size() / 20);
+    std::nth_element(distances.begin(), at, distances.end());
+    if (*at > bestContrast) {
       best = c;
-      bestCount = near;
+      bestContrast = *at;
     }
   }
   return best;

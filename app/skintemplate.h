@@ -26,8 +26,8 @@ struct SkinTemplateOptions {
   // reduced by averaging the texels each pixel covers.
   int32_t Width = 0;
   int32_t Height = 0;
-  // The line colour; picked from the skin (the first of a few strong colours
-  // that the skin uses least) unless given.
+  // The line colour; unless given, the strong colour that stands out most
+  // from the skin.
   bool LineColorGiven = false;
   uint8_t LineRed = 255, LineGreen = 0, LineBlue = 255;
 };
@@ -45,5 +45,6 @@ cvBitmap* MakeSkinTemplate(const cvBody* Body, int32_t Material, const SkinTempl
 
 // The line colour MakeSkinTemplate picks for the given background pixels
 // (0x00RRGGBB, Count of them): of magenta, lime, cyan, yellow, red, blue,
-// black and white, the first that the fewest pixels come close to.
+// black and white, the one that 95 % of the pixels keep farthest from
+// (distance in RGB; the first of equals).
 uint32_t SkinTemplateLineColor(const uint32_t* Pixels, size_t Count);

@@ -102,7 +102,7 @@ TEST(SkinTemplate, LinesLieOnTheProjectedEdgesOfTheMaterialsTriangles) {
     ASSERT_EQ(info.Width, W);
     ASSERT_EQ(info.Height, H);
 
-    const uint32_t line = 0xFF00FF;  // the dark skin gets magenta
+    const uint32_t line = 0xFFFFFF;  // the dark skin gets white
     int onLine = 0;
     for (int32_t y = 0; y < H; ++y)
       for (int32_t x = 0; x < W; ++x) {
@@ -134,7 +134,7 @@ TEST(SkinTemplate, ScalesTheSkinAndPicksAContrastingLineColour) {
                                  {0xFF00FF, 0xF000FF, 0x402000, 0xFFFFFF}};
   BitmapPtr skin = MakeSkin(4, 2, [&](int32_t x, int32_t y) { return texels[y][x]; });
   BodyPtr body = MakeBody(skin.get(), {{{{0.0f, 0.5f}, {1.0f, 0.5f}, {0.5f, 0.5f}}}}, {});
-  EXPECT_EQ(SkinTemplateLineColor(&texels[0][0], 8), 0x00FF00u);
+  EXPECT_EQ(SkinTemplateLineColor(&texels[0][0], 8), 0x00FFFFu);
 
   SkinTemplateOptions big;
   big.Width = 8;
@@ -151,7 +151,7 @@ TEST(SkinTemplate, ScalesTheSkinAndPicksAContrastingLineColour) {
   ASSERT_TRUE(painted);
   for (int32_t y : {0, 1, 4, 5})
     for (int32_t x = 0; x < 8; ++x) ASSERT_EQ(Pixel(painted.get(), x, y), texels[y / 3][x / 2]);
-  EXPECT_EQ(Pixel(painted.get(), 0, 2), 0x7F807Fu);  // half magenta, half lime
+  EXPECT_EQ(Pixel(painted.get(), 0, 2), 0x7F80FFu);  // half magenta, half cyan
 
   // Reduced to 2 x 1: each pixel averages its 2 x 2 block.
   SkinTemplateOptions small;
