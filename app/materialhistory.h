@@ -28,9 +28,11 @@ class MaterialHistory {
   MaterialHistory(const MaterialHistory&) = delete;
   MaterialHistory& operator=(const MaterialHistory&) = delete;
 
-  // Records that Material went from Before to After. An edit that changed
-  // nothing is not recorded. False only when a bitmap cannot be referenced
-  // (nothing is recorded then).
+  // Records that Material goes from Before to After. Call it before the edit
+  // is applied: applying it may release the last other reference on the
+  // bitmap the material gives up. An edit that changes nothing is not
+  // recorded. False only when a bitmap cannot be referenced (nothing is
+  // recorded then).
   bool Record(int32_t Material, const MaterialState& Before, const MaterialState& After);
 
   bool CanUndo() const { return done_ > 0; }

@@ -28,9 +28,8 @@ struct Fixture {
     return s;
   }
   void Edit(MaterialHistory& H, const MaterialState& To) {
-    const MaterialState before = Current();
+    EXPECT_TRUE(H.Record(0, Current(), To));
     cvBody_SetMaterial(Body, 0, To.Bitmap, To.Red, To.Green, To.Blue);
-    EXPECT_TRUE(H.Record(0, before, To));
   }
   void Apply(const MaterialState& S) { cvBody_SetMaterial(Body, 0, S.Bitmap, S.Red, S.Green, S.Blue); }
 };
@@ -81,6 +80,23 @@ TEST(MaterialHistory, UndoAndRedoRestoreColoursAndBitmapsExactly) {
   EXPECT_EQ(f.Skins[0]->RefCount, 1);
   EXPECT_EQ(f.Skins[1]->RefCount, 1);
   EXPECT_EQ(f.Skins[2]->RefCount, 2);
+}
+
+TEST(MaterialHistory, KeepsTheBitmapAMaterialGivesUp) {
+  Fixture f;
+  cvBitmap* lone = cvBitmap_Create(2, 2, 1, CV_PIXELFORMAT_24BIT_RGB);
+  f.Apply({lone, 0, 0, 0});
+  cvBitmap_Destroy(&lone);  // only the body holds it now
+  lone = f.Current().Bitmap;
+  MaterialHistory history;
+  f.Edit(history, {f.Skins[1], 0, 0, 0});  // the body lets it go
+  EXPECT_EQ(lone->RefCount, 1);            // the history's reference
+  int32_t material;
+  MaterialState s;
+  ASSERT_TRUE(history.Undo(&material, &s));
+  EXPECT_EQ(s.Bitmap, lone);
+  f.Apply(s);
+  EXPECT_EQ(lone->RefCount, 2);
 }
 
 TEST(MaterialHistory, OldestStepsDropOffBeyondTheLimit) {
