@@ -650,6 +650,7 @@ void SkinworkDlg::OnClose() {
   actor_ = nullptr;
   unsaved_ = false;
   EnableControls(false);
+  Control(IDC_SAVETEMPLATE)->setEnabled(false);
   FillMotionList();
 }
 
