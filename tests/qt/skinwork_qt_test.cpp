@@ -96,7 +96,6 @@ class SkinworkQtTest : public QObject {
     QSignalSpy changed(&watcher, &SkinFileWatcher::Changed);
     WriteFile(skin_, second_, QIODevice::WriteOnly | QIODevice::Truncate);
     watcher.MarkSeen();
-    QTest::qWait(300);
     watcher.SetEnabled(false);
     WriteFile(skin_, first_, QIODevice::WriteOnly | QIODevice::Truncate);
     QTest::qWait(300);

@@ -172,18 +172,13 @@ TEST(SkinTemplate, RefusesWhatItCannotDraw) {
   BitmapPtr skin = MakeSkin(2, 2, [](int32_t, int32_t) { return 0u; });
   BodyPtr body = MakeBody(skin.get(), {}, {});
   std::string why;
-  SkinTemplateOptions options;
-  EXPECT_FALSE(MakeSkinTemplate(nullptr, 0, options, &why));
-  EXPECT_FALSE(MakeSkinTemplate(body.get(), 2, options, &why));
-  EXPECT_FALSE(MakeSkinTemplate(body.get(), -1, options, &why));
+  SkinTemplateOptions wide;
+  wide.Width = SKIN_TEMPLATE_MAX_SIDE + 1;
+  EXPECT_FALSE(MakeSkinTemplate(nullptr, 0, {}, &why));
+  EXPECT_FALSE(MakeSkinTemplate(body.get(), 2, {}, &why));
   EXPECT_EQ(why, "the body has no such material");
-  for (const auto& size : {std::pair{-1, 10}, std::pair{10, SKIN_TEMPLATE_MAX_SIDE + 1}}) {
-    options.Width = size.first;
-    options.Height = size.second;
-    why.clear();
-    EXPECT_FALSE(MakeSkinTemplate(body.get(), 0, options, &why));
-    EXPECT_FALSE(why.empty());
-  }
+  EXPECT_FALSE(MakeSkinTemplate(body.get(), 0, wide, &why));
+  EXPECT_EQ(why, "the template size must be 1 to 8192 pixels a side");
 }
 
 }  // namespace
