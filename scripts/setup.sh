@@ -12,6 +12,7 @@ packages=(
   libopenal-dev libopenal1
   libassimp-dev
   xvfb xauth x11-apps imagemagick xdotool
+  desktop-file-utils shared-mime-info
   python3
 )
 
