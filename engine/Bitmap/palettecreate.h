@@ -104,6 +104,9 @@ cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples);
 cvBitmap_ColorLookup* cvBitmap_ColorLookup_CreateFor(const uint8_t* Triples, int32_t Count,
                                                      int32_t Excluded);
 int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B);
+// The same answer without consulting or filling the exact-colour cache, for
+// passes that ask about each colour once.
+int32_t cvBitmap_ColorLookup_Nearest(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B);
 // Frees the lookup and clears the caller's pointer.
 void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup);
 
