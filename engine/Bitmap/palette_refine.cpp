@@ -1,15 +1,19 @@
-// Refinement of the good builder's palette for images of more than 256
-// colours: Lloyd (k-means) passes over the image's colour histogram.
+// The good builder's palette for images of more than 256 colours: a
+// variance-based median cut of the image's colour histogram, refined by Lloyd
+// (k-means) passes over the same histogram.
 //
 // The image is read once into a table of its distinct RGB colours with their
-// pixel counts; every pass then costs one nearest-entry search per distinct
-// colour instead of one per pixel, and the error it measures is exactly the
-// error of mapping every pixel to its nearest entry. Each pass moves every
+// pixel counts. The median cut splits the box of largest squared error at the
+// value of its widest channel that leaves the least error, until there are
+// 256 boxes, whose means seed the passes. Every pass costs one nearest-entry
+// search per distinct colour instead of one per pixel, and the error it
+// measures is exactly the error of mapping every pixel to its nearest entry. Each pass moves every
 // used entry to the rounded mean of the colours nearest to it, which can only
 // lower that error (up to the rounding); an entry that no colour chose is
 // moved onto one of the colours that cost the most, where it helps most. The
 // passes stop when the palette no longer changes, when a pass no longer
-// lowers the error, or after kMaxPasses; the best palette seen is kept.
+// lowers the error, or after kMaxPasses (the first passes gain the most; more
+// cost time for little); the best palette seen is kept.
 //
 // An entry whose colours are mostly one exact colour (at least half of its
 // pixels) takes that colour instead of the mean, so flat areas of a skin keep
