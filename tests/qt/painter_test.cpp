@@ -82,9 +82,11 @@ class PainterTest : public QObject {
     QVERIFY(dlg_->OpenFile(actorPath_));
   }
   cvplatform::ViewWidget* View() { return static_cast<cvplatform::ViewWidget*>(Control(IDC_VIEW)); }
+  // The picture after two more frame cycles (an idle cycle draws nothing and
+  // leaves the last picture in place).
   QImage NextFrame() {
-    const int until = View()->PresentCount() + 2;
-    [&] { QTRY_VERIFY(View()->PresentCount() >= until); }();
+    const int until = dlg_->FrameTicks() + 2;
+    [&] { QTRY_VERIFY(dlg_->FrameTicks() >= until); }();
     return View()->Frame().copy();
   }
   // A drop of Path at the centre of Target; whether the window took it.

@@ -561,6 +561,9 @@ class SkinworkDlgTest : public QObject {
         {"size", [&] { dlg_->resize(dlg_->width() + 40, dlg_->height()); }},
         {"shown again", [&] { dlg_->hide(); dlg_->show(); }},
     };
+    // A playing motion draws every tick: keep it paused so that each change
+    // stands alone.
+    Control<QPushButton>(IDC_PAUSE)->setChecked(true);
     for (const auto& [what, change] : changes) {
       change();
       QCoreApplication::sendPostedEvents();  // the window system's part of the change
