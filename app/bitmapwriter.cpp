@@ -43,14 +43,20 @@ uint32_t BytesPerPixel(cvPixelFormat Format) {
 
 BitmapWriter::~BitmapWriter() = default;
 
-bool BitmapWriter::Write(cvBitmap* Bitmap, const char* Path) {
+bool BitmapWriter::Write(cvBitmap* Bitmap, const char* Path, bool TrueColour) {
   if (!Bitmap || !Path) return false;
+  // A 24-bit BMP stores blue, green, red in that order, the memory order of
+  // the engine's 24 bit BGR format.
+  cvBitmap_Info info{}, own{};
+  const cvPixelFormat format =
+      TrueColour && cvBitmap_GetInfo(Bitmap, &info, &own) && own.Format != CV_PIXELFORMAT_8BIT_PAL
+          ? CV_PIXELFORMAT_24BIT_BGR
+          : CV_PIXELFORMAT_8BIT_PAL;
   cvBitmap* lock = nullptr;
-  if (!cvBitmap_LockForRead(Bitmap, &lock, 0, 0, CV_PIXELFORMAT_8BIT_PAL, 0, 0)) return false;
+  if (!cvBitmap_LockForRead(Bitmap, &lock, 0, 0, format, 0, 0)) return false;
   // Releases the lock on every path out of here.
   std::unique_ptr<cvBitmap, decltype(&cvBitmap_UnLock)> held(lock, &cvBitmap_UnLock);
 
-  cvBitmap_Info info{};
   const uint8_t* pixels = static_cast<const uint8_t*>(cvBitmap_GetBits(lock));
   if (!pixels || !cvBitmap_GetInfo(lock, &info, nullptr)) return false;
   const uint32_t bpp = BytesPerPixel(info.Format);

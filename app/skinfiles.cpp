@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "bitmapwriter.h"
 #include "engine/cvengine.h"
+#include "imagefile/imagefile.h"
 
 namespace skinfiles {
 
@@ -141,9 +143,23 @@ bool SaveBodyFile(cvBody* Body, const std::string& Path, std::string* Reason) {
       Reason);
 }
 
-bool SaveSkinBitmap(cvBitmap* Bitmap, const std::string& Path, std::string* Reason) {
+bool SaveSkinBitmap(cvBitmap* Bitmap, const std::string& Path, std::string* Reason,
+                    bool TrueColour) {
   return ReplaceFile(
-      Path, [&](const char* Temp) { return BitmapWriter().Write(Bitmap, Temp); }, Reason);
+      Path, [&](const char* Temp) { return BitmapWriter().Write(Bitmap, Temp, TrueColour); },
+      Reason);
+}
+
+bool SaveSkinImage(cvBitmap* Bitmap, const std::string& Path, std::string* Reason,
+                   bool TrueColour) {
+  const cvImageFile_Type type = cvImageFile_TypeOfName(Path.c_str());
+  if (type != CV_IMAGEFILE_PNG && type != CV_IMAGEFILE_TGA)
+    return SaveSkinBitmap(Bitmap, Path, Reason, TrueColour);
+  // The image writer replaces the file in one step itself.
+  std::string message;
+  if (cvImageFile_Write(Bitmap, Path.c_str(), &message)) return true;
+  if (Reason) *Reason = message;
+  return false;
 }
 
 cvBitmap* ReadSkinBitmap(const std::string& Path, std::string* Reason) {
@@ -154,13 +170,24 @@ cvBitmap* ReadSkinBitmap(const std::string& Path, std::string* Reason) {
     if (Reason) *Reason = SystemError("cannot open it", errno);
     return nullptr;
   }
-  cvBitmap* bitmap = cvBitmap_CreateFromFile(file.get());
+  // PNG and TGA files keep their own transparency; the engine's bitmaps and
+  // BMP files take palette index 255 as the colour key.
+  uint8_t head[32] = {};
+  uint32_t size = 0;
+  cvVFile_Size(file.get(), &size);
+  const uint32_t headBytes = std::min<uint32_t>(size, sizeof head);
+  const bool engineFile = cvVFile_Read(file.get(), head, headBytes) &&
+                          cvImageFile_TypeOfData(head, headBytes) == CV_IMAGEFILE_ENGINE;
+  file.reset();
+  std::string message;
+  cvBitmap* bitmap = cvImageFile_Read(Path.c_str(), &message);
   if (!bitmap) {
-    if (Reason) *Reason = "it holds no readable bitmap (" + WriteFailure("unknown format") + ")";
+    if (Reason) *Reason = "it holds no readable bitmap (" + message + ")";
     return nullptr;
   }
   cvBitmap_Info info{};
-  if (cvBitmap_GetInfo(bitmap, &info, nullptr) && info.Format == CV_PIXELFORMAT_8BIT_PAL)
+  if (engineFile && cvBitmap_GetInfo(bitmap, &info, nullptr) &&
+      info.Format == CV_PIXELFORMAT_8BIT_PAL)
     cvBitmap_SetColorKey(bitmap, 1, 255, 1);
   return bitmap;
 }

@@ -32,11 +32,18 @@ bool ReplaceFile(const std::string& Path, const std::function<bool(const char* T
 // An actor file, a body file and an 8-bit skin bitmap, each written through ReplaceFile.
 bool SaveActorFile(const cvActorDef* Def, const std::string& Path, std::string* Reason);
 bool SaveBodyFile(cvBody* Body, const std::string& Path, std::string* Reason);
-bool SaveSkinBitmap(cvBitmap* Bitmap, const std::string& Path, std::string* Reason);
+// With TrueColour a true-colour bitmap goes into a 24-bit BMP instead.
+bool SaveSkinBitmap(cvBitmap* Bitmap, const std::string& Path, std::string* Reason,
+                    bool TrueColour = false);
+// A skin image of the type Path's extension names: PNG or TGA (true colour,
+// with alpha where the bitmap has it), else BMP as SaveSkinBitmap writes it.
+bool SaveSkinImage(cvBitmap* Bitmap, const std::string& Path, std::string* Reason,
+                   bool TrueColour = false);
 
-// Reads a Windows or engine bitmap file; a palettised bitmap whose pixels use
-// index 255 gets that index as its transparent colour key. Null when the file
-// holds no readable bitmap.
+// Reads a Windows or engine bitmap file, or a PNG or TGA image, whatever its
+// name says; a palettised bitmap from a BMP or engine file whose pixels use
+// index 255 gets that index as its transparent colour key (PNG and TGA keep
+// their own transparency). Null when the file holds no readable bitmap.
 cvBitmap* ReadSkinBitmap(const std::string& Path, std::string* Reason);
 
 // The private exchange folder "skinwork-UID" under $TMPDIR (else /tmp):

@@ -1,9 +1,13 @@
 #include "skinworkdlg.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,9 +17,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QSettings>
+#include <QShortcut>
 #include <QTimerEvent>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -25,12 +33,21 @@
 #include <memory>
 #include <utility>
 
+#include <assimp/cimport.h>
+#include <assimp/types.h>
+
 #include "actoraction.h"
+#include "import/modelimport.h"
 #include "engine/cvengine.h"
+#include "imagefile/imagefile.h"
+#include "materialhistory.h"
 #include "platform/dialogs.h"
 #include "platform/input.h"
 #include "platform/qt/qtplatform.h"
+#include "recentfiles.h"
 #include "skinfiles.h"
+#include "skinfilewatcher.h"
+#include "skintemplate.h"
 
 namespace {
 
@@ -42,7 +59,13 @@ const char* const kActorOpenFilter = "Corvina actor Files (*.act)|*.act|All File
 const char* const kActorSaveFilter = "Corvina Actor Files (*.act)|*.act|All Files (*.*)|*.*||";
 const char* const kBodyFilter =
     "Corvina Actor Body Files (*.bdy)|*.bdy|All Files (*.*)|*.*||";
-const char* const kBitmapFilter = "Bitmap Files (*.bmp)|*.bmp|All Files (*.*)|*.*||";
+// BMP stays the first choice; PNG and TGA images are read and written too.
+const char* const kBitmapFilter =
+    "Bitmap Files (*.bmp)|*.bmp|PNG and TGA Images (*.png;*.tga)|*.png;*.tga|"
+    "All Files (*.*)|*.*||";
+const char* const kTemplateFilter =
+    "PNG Images (*.png)|*.png|TGA Images (*.tga)|*.tga|Bitmap Files (*.bmp)|*.bmp||";
+const char* const kGeometryKey = "WindowGeometry";
 
 // The colour swatch: the three colour edits' values, each cut to its low 8
 // bits, outlined in black.
@@ -99,6 +122,8 @@ int32_t ReadSignedInt(const QString& Text) {
   return ok ? value : 0;
 }
 
+QString SkinworkDlg::SettingsFile;
+
 std::function<bool(const std::string&)> SkinworkDlg::OpenExternal = [](const std::string& Path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(Path)));
 };
@@ -111,9 +136,15 @@ SkinworkDlg::SkinworkDlg(QWidget* Parent) : QDialog(Parent) {
   setWindowTitle(kCaption);
   setWindowIcon(MakeIcon());
   setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+  settings_ = SettingsFile.isEmpty() ? std::make_unique<QSettings>("Skinwork", "Skinwork")
+                                     : std::make_unique<QSettings>(SettingsFile, QSettings::IniFormat);
+  recent_ = std::make_unique<RecentFiles>(settings_.get());
+  history_ = std::make_unique<MaterialHistory>();
+  watcher_ = new SkinFileWatcher(this);
   BuildControls();
   BuildMenu();
-  resize(910, 540);
+  // The size and place the window had when it was last closed.
+  if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) resize(910, 540);
 
   // The exchange values written into the controls at start.
   red_->setText("0");
@@ -250,6 +281,7 @@ void SkinworkDlg::BuildControls() {
   right->addWidget(preview_, 0, Qt::AlignHCenter);
   right->addLayout(sizes);
   right->addLayout(bitmapRow);
+  BuildPainterControls(left, right);
   right->addSpacing(8);
   right->addLayout(colours);
   right->addLayout(colourRow);
@@ -278,6 +310,10 @@ void SkinworkDlg::BuildMenu() {
   command(menus_[0], ID_FILE_EXIT, "E&xit", &SkinworkDlg::OnExit);
   menus_[1] = menuBar_->addMenu(tr("&Actor"));
   command(menus_[1], ID_ACTOR_OPEN, "&Open", &SkinworkDlg::OnOpen);
+  command(menus_[1], ID_ACTOR_IMPORT, "Import model...", &SkinworkDlg::OnImport);
+  recentMenu_ = menus_[1]->addMenu(tr("Open &Recent"));
+  recentMenu_->setObjectName("recentMenu");
+  recentMenu_->menuAction()->setData(ID_ACTOR_RECENT);
   menus_[1]->addSeparator();
   command(menus_[1], ID_ACTOR_SAVE, "Save", &SkinworkDlg::OnSave);
   command(menus_[1], ID_ACTOR_SAVEAS, "Save as...", &SkinworkDlg::OnSaveAs);
@@ -319,6 +355,13 @@ QMenu* SkinworkDlg::Menu(int Index) const {
 bool SkinworkDlg::IsCommandEnabled(int Id) const {
   switch (Id) {
     case ID_ACTOR_OPEN: return actor_ == nullptr;
+    case ID_ACTOR_IMPORT: return engine_ != nullptr;
+    // A recent file is opened as Open opens one.
+    case ID_ACTOR_RECENT:
+    case ID_ACTOR_RECENT + 1:
+    case ID_ACTOR_RECENT + 2:
+    case ID_ACTOR_RECENT + 3:
+    case ID_ACTOR_RECENT + 4: return actor_ == nullptr && !recent_->Files().isEmpty();
     case ID_ACTOR_CLOSE:
     case ID_ACTOR_MAKEBODY:
     case ID_ACTOR_SAVE:
@@ -329,6 +372,7 @@ bool SkinworkDlg::IsCommandEnabled(int Id) const {
 }
 
 void SkinworkDlg::UpdateMenu(QMenu* Menu) {
+  if (Menu == menus_[1]) FillRecentMenu();
   for (QAction* a : Menu->actions()) {
     if (a->isSeparator()) continue;
     // An item opening a submenu follows the rule of the submenu's first item.
@@ -402,14 +446,34 @@ bool SkinworkDlg::InitEngine() {
 }
 
 void SkinworkDlg::RunFrame() {
+  ++frameTicks_;
+  // The frame time the actors get is 0, so the chosen motion is moved on
+  // here by the time that has passed (in seconds), unless it is paused.
+  const float elapsed = motionClock_.isValid() ? motionClock_.restart() * 0.001f : 0.0f;
+  if (!motionClock_.isValid()) motionClock_.start();
+  if (actor_ && actor_->Motion && !pause_->isChecked()) actor_->MotionTime += elapsed;
   engine_->ExecuteWorld(0.0f);
-  if (engine_->BeginFrame(true)) {
-    engine_->RenderWorld(0.1f);
-    engine_->EndFrame();
+  // A frame identical to the last one drawn is left out, so that an idle
+  // window costs next to nothing. Held keys or buttons always draw: they are
+  // what the view's actions read.
+  FrameState now = FrameState::Capture(*engine_);
+  if (!frameWanted_ && !now.AlwaysDraw() && cvplatform::FirstKeyDown() < 0 && now == lastFrame_) {
+    DiscardFrameStrings(*engine_);
+    return;
   }
+  bool drawn = engine_->BeginFrame(true);
+  if (drawn) {
+    drawn = engine_->RenderWorld(0.1f);
+    drawn = engine_->EndFrame() && drawn;
+  }
+  ++framesDrawn_;
+  // A failed frame is tried again on the next tick.
+  frameWanted_ = !drawn;
+  lastFrame_ = std::move(now);
 }
 
 void SkinworkDlg::OnViewResized() {
+  frameWanted_ = true;
   if (!engine_ || !engine_->EngineObject || !engineStarted_) return;
   // The frame, the camera's view rectangle and the centre the mouse speed is
   // measured from all follow the view's new size.
@@ -428,6 +492,14 @@ void SkinworkDlg::OnViewResized() {
   }
 }
 
+void SkinworkDlg::showEvent(QShowEvent* Event) {
+  QDialog::showEvent(Event);
+  frameWanted_ = true;
+  // Uncovered or shown again after being minimised: the window system may
+  // have lost what the view showed.
+  if (QWindow* w = windowHandle()) w->installEventFilter(this);
+}
+
 void SkinworkDlg::moveEvent(QMoveEvent* Event) {
   QDialog::moveEvent(Event);
   if (engine_ && engine_->EngineObject) cvEngine_UpdateWindow(engine_->EngineObject);
@@ -437,7 +509,9 @@ void SkinworkDlg::ReleaseEngine() {
   KillTimer(0);
   KillTimer(1);
   // The engine removes and deletes the actor it holds; the camera, its fly
-  // action and the world are the window's.
+  // action and the world are the window's. The history lets go of its
+  // bitmaps while the engine and its driver are still there.
+  history_->Clear();
   actor_ = nullptr;
   delete engine_;
   engine_ = nullptr;
@@ -458,11 +532,23 @@ void SkinworkDlg::done(int Result) {
   if (Result != -1 && !MayDropChanges()) return;
   KillTimer(0);
   KillTimer(1);
+  settings_->setValue(kGeometryKey, saveGeometry());
+  settings_->sync();
   QDialog::done(Result);
 }
 
 bool SkinworkDlg::MayDropChanges() {
   if (!unsaved_ || !actor_) return true;
+  if (fileName_.empty()) {
+    // An imported actor that was never saved.
+    const std::string name = QFileInfo(Q(importedFrom_)).fileName().toStdString();
+    switch (cvplatform::CurrentDialogs().AskSaveChanges("The actor imported from \"" + name +
+                                                        "\" has not been saved.\nSave it?")) {
+      case cvplatform::SaveAnswer::Save: return SaveAsChosenFile();
+      case cvplatform::SaveAnswer::Discard: return true;
+      default: return false;
+    }
+  }
   const std::string name = QFileInfo(Q(fileName_)).fileName().toStdString();
   switch (cvplatform::CurrentDialogs().AskSaveChanges("The materials of \"" + name +
                                                       "\" have changed.\nSave the changes?")) {
@@ -498,6 +584,7 @@ void SkinworkDlg::keyPressEvent(QKeyEvent* Event) {
 }
 
 bool SkinworkDlg::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == windowHandle() && Event->type() == QEvent::Expose) frameWanted_ = true;
   // Enter in the material name field closes the window like Enter anywhere
   // else; the combo box would otherwise keep it.
   if (Watched == materialsBox_ && Event->type() == QEvent::KeyPress) {
@@ -552,6 +639,7 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
   {
     VFile file(engine_, Path.c_str(), false);
     if (!file.File) {
+      if (!QFileInfo::exists(Q(Path))) recent_->Remove(Q(Path));
       ReportFailure("open", Path, "the file cannot be read");
       return false;
     }
@@ -563,16 +651,72 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
                   "it holds no valid actor" + (logged.empty() ? "" : " (" + logged + ")"));
     return false;
   }
+  if (!ShowActor(std::move(opened), Path)) return false;
+  fileName_ = Path;
+  importedFrom_.clear();
+  unsaved_ = false;
+  recent_->Add(Q(Path));
+  return true;
+}
+
+void SkinworkDlg::OnImport() {
+  if (!engine_) return;
+  // Every format the model library reads, in either case of the extension.
+  aiString list;
+  aiGetExtensionList(&list);
+  std::string patterns;
+  for (QString ext : QString::fromUtf8(list.C_Str()).split(';', Qt::SkipEmptyParts)) {
+    ext = ext.trimmed();
+    for (const QString& e : {ext.toLower(), ext.toUpper()})
+      patterns += (patterns.empty() ? "" : " ") + e.toStdString();
+  }
+  cvplatform::FileDialogRequest request;
+  request.Filter = "3D Models (" + patterns + ")|" + patterns + "|All Files (*.*)|*.*||";
+  const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
+  if (!path.empty()) ImportFile(path);
+}
+
+bool SkinworkDlg::ImportFile(const std::string& Path) {
+  if (!engine_ || !MayDropChanges()) return false;
+  cvErrorLog_Clear();
+  cvActorDef* def = nullptr;
+  std::string why;
+  ImportReport report;
+  if (!ImportModel(Path.c_str(), ImportOptions{}, &def, &why, &report)) {
+    ReportFailure("import", Path, why.empty() ? "the model cannot be read" : why);
+    return false;
+  }
+  auto imported = std::make_unique<Actor>(def);
+  if (!imported->IsValid()) {
+    const std::string logged = skinfiles::EngineErrors();
+    ReportFailure("import", Path,
+                  "the model gives no usable actor" + (logged.empty() ? "" : " (" + logged + ")"));
+    return false;
+  }
+  if (!ShowActor(std::move(imported), Path)) return false;
+  // Not saved anywhere yet: Save asks for a file name, closing asks first.
+  fileName_.clear();
+  importedFrom_ = Path;
+  unsaved_ = true;
+  if (!report.Warnings.empty()) {
+    std::string text = "Imported \"" + Path + "\" with warnings:";
+    for (const std::string& w : report.Warnings) text += "\n" + w;
+    cvplatform::CurrentDialogs().MessageBox(text, kCaption);
+  }
+  return true;
+}
+
+bool SkinworkDlg::ShowActor(std::unique_ptr<Actor> Opened, const std::string& Path) {
   auto* action = new ActorAction;
-  if (!opened->RegisterAction("actoract", action)) delete action;
-  opened->UseAction("actoract");
-  opened->SetGtestObject(gtest_);
-  if (!engine_->AddActor(opened.get())) {
+  if (!Opened->RegisterAction("actoract", action)) delete action;
+  Opened->UseAction("actoract");
+  Opened->SetGtestObject(gtest_);
+  if (!engine_->AddActor(Opened.get())) {
     ReportFailure("show", Path, "the world cannot take another actor");
     return false;
   }
   if (actor_) engine_->RemoveActor(actor_);
-  actor_ = opened.release();
+  actor_ = Opened.release();
   actor_->SetLightingOptions(128, 128, 128);
   if (!gtest_) {
     // The view looks at the actor's front from 80 back and 50 up, whatever
@@ -583,22 +727,28 @@ bool SkinworkDlg::OpenFile(const std::string& Path) {
     camera_->ProposedPosition = place;
     actor_->ProposedPosition.RotateY(3.14f);
   }
+  history_->Clear();
   EnableControls(true);
   ReadMaterials();
   FillMaterialList();
   ShowMaterial();
-  fileName_ = Path;
-  unsaved_ = false;
+  FillMotionList();
+  frameWanted_ = true;
   SetTimer(0);
   return true;
 }
 
 void SkinworkDlg::OnClose() {
   if (!actor_ || !MayDropChanges()) return;
+  history_->Clear();
   engine_->RemoveActor(actor_);
   actor_ = nullptr;
   unsaved_ = false;
+  importedFrom_.clear();
+  frameWanted_ = true;
   EnableControls(false);
+  Control(IDC_SAVETEMPLATE)->setEnabled(false);
+  FillMotionList();
 }
 
 bool SkinworkDlg::SaveTo(const std::string& Path) {
@@ -612,19 +762,31 @@ bool SkinworkDlg::SaveTo(const std::string& Path) {
   return true;
 }
 
+void SkinworkDlg::OnSaveAs() { SaveAsChosenFile(); }
+
 void SkinworkDlg::OnSave() {
-  if (actor_) SaveTo(fileName_);
+  if (!actor_) return;
+  if (fileName_.empty())
+    SaveAsChosenFile();  // imported: no actor file yet
+  else
+    SaveTo(fileName_);
 }
 
-void SkinworkDlg::OnSaveAs() {
-  if (!actor_) return;
+bool SkinworkDlg::SaveAsChosenFile() {
+  if (!actor_) return false;
   cvplatform::FileDialogRequest request;
   request.Save = true;
   request.Filter = kActorSaveFilter;
   request.DefaultExtension = "act";
   const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
-  // The file name stays the opened one: a later Save writes there.
-  if (!path.empty()) SaveTo(path);
+  // The file name stays the opened one: a later Save writes there. An
+  // imported actor has none: the file it is first saved to becomes its own.
+  if (path.empty() || !SaveTo(path)) return false;
+  if (fileName_.empty()) {
+    fileName_ = path;
+    importedFrom_.clear();
+  }
+  return true;
 }
 
 void SkinworkDlg::OnMakeBody() {
@@ -644,6 +806,7 @@ void SkinworkDlg::OnToggleGtest() {
   if (!actor_) return;
   gtest_ = !gtest_;
   actor_->SetGtestObject(gtest_);
+  frameWanted_ = true;
 }
 
 // --- Controls ------------------------------------------------------------------------
@@ -743,7 +906,7 @@ void SkinworkDlg::ShowMaterial() {
   const int32_t i = GetSelectedMaterial();
   if (i < 0) {
     for (int id : {IDC_RED, IDC_GREEN, IDC_BLUE, IDC_SAVEBITMAP, IDC_LOADBITMAP, IDC_RUNEDITOR,
-                   IDC_APPLY, IDC_COLOR})
+                   IDC_APPLY, IDC_COLOR, IDC_SAVETEMPLATE})
       Control(id)->setEnabled(false);
     return;
   }
@@ -754,8 +917,25 @@ void SkinworkDlg::ShowMaterial() {
     // The exchange file is what the preview shows and what an editor edits.
     const std::string exchange = skinfiles::ExchangeFile();
     QImage image;
-    if (!exchange.empty() && skinfiles::SaveSkinBitmap(m.Bitmap, exchange, nullptr))
+    if (quietLoad_) {
+      // A live reload leaves the file the editor saved as it is; the preview
+      // shows the bitmap read from it.
+      cvBitmap* lock = nullptr;
+      if (cvBitmap_LockForRead(m.Bitmap, &lock, 0, 0, CV_PIXELFORMAT_32BIT_XRGB, 0, 0)) {
+        cvBitmap_Info info{};
+        cvBitmap_GetInfo(lock, &info, nullptr);
+        image = QImage(static_cast<const uchar*>(cvBitmap_GetBits(lock)), info.Width, info.Height,
+                       info.Stride * 4, QImage::Format_RGB32)
+                    .copy();
+        cvBitmap_UnLock(lock);
+      }
+    } else if (!exchange.empty() &&
+               skinfiles::SaveSkinBitmap(m.Bitmap, exchange, nullptr, trueColour_->isChecked())) {
       image.load(Q(exchange), "BMP");
+      // The program's own write is no edit to reload.
+      if (watcher_->Path() != Q(exchange)) watcher_->Watch(Q(exchange));
+      watcher_->MarkSeen();
+    }
     QPixmap pixmap = QPixmap::fromImage(image);
     // Shown at its own size; one larger than the preview is scaled down to fit.
     if (pixmap.width() > kPreviewSize || pixmap.height() > kPreviewSize)
@@ -774,7 +954,8 @@ void SkinworkDlg::ShowMaterial() {
   red_->setText(QString::number(ColourToInt(m.Red)));
   green_->setText(QString::number(ColourToInt(m.Green)));
   blue_->setText(QString::number(ColourToInt(m.Blue)));
-  for (int id : {IDC_RED, IDC_GREEN, IDC_BLUE, IDC_APPLY, IDC_COLOR}) Control(id)->setEnabled(true);
+  for (int id : {IDC_RED, IDC_GREEN, IDC_BLUE, IDC_APPLY, IDC_COLOR, IDC_SAVETEMPLATE})
+    Control(id)->setEnabled(true);
   UpdateSwatch();
 }
 
@@ -787,12 +968,20 @@ void SkinworkDlg::ApplyMaterial() {
     return v < 0 ? 0.0f : static_cast<float>(v);
   };
   MaterialEntry& m = materials_[i];
+  // A loaded bitmap reaches here already in the table; its edit began before.
+  const MaterialState before =
+      editStart_ ? *editStart_ : MaterialState{m.Bitmap, m.Red, m.Green, m.Blue};
+  editStart_.reset();
   m.Red = value(red_);
   m.Green = value(green_);
   m.Blue = value(blue_);
+  // Recorded first: the history's reference keeps alive the bitmap that the
+  // instance and the body are about to give up.
+  history_->Record(i, before, {m.Bitmap, m.Red, m.Green, m.Blue});
   cvActor_SetMaterial(actor_->EngineActor, i, m.Bitmap, m.Red, m.Green, m.Blue);
   cvBody_SetMaterial(cvActorDef_GetBody(actor_->Definition), i, m.Bitmap, m.Red, m.Green, m.Blue);
   unsaved_ = true;
+  frameWanted_ = true;
 }
 
 void SkinworkDlg::OnApply() { ApplyMaterial(); }
@@ -820,7 +1009,8 @@ void SkinworkDlg::OnSaveBitmap() {
   const int32_t i = GetSelectedMaterial();
   if (i < 0 || !materials_[i].Bitmap) return;
   std::string why;
-  if (!skinfiles::SaveSkinBitmap(materials_[i].Bitmap, path, &why))
+  // PNG and TGA by the name's extension, else BMP.
+  if (!skinfiles::SaveSkinImage(materials_[i].Bitmap, path, &why, trueColour_->isChecked()))
     ReportFailure("save", path, why + "\nThe file was not changed.");
 }
 
@@ -831,12 +1021,19 @@ void SkinworkDlg::OnLoadBitmap() {
   request.DefaultExtension = "bmp";
   skinfiles::ExchangeDirectory(&request.Directory, nullptr);
   const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
-  if (path.empty()) return;
+  if (!path.empty()) LoadBitmapFile(path, false);
+}
+
+bool SkinworkDlg::LoadBitmapFile(const std::string& Path, bool Quiet) {
+  if (!engine_ || !engine_->EngineObject || !actor_) return false;
+  // A live reload goes to a material whose skin the exchange file holds.
+  if (Quiet && !Control(IDC_LOADBITMAP)->isEnabled()) return false;
+  const std::string& path = Path;
   std::string why;
   cvBitmap* bitmap = skinfiles::ReadSkinBitmap(path, &why);
   if (!bitmap) {
-    ReportFailure("load", path, why);
-    return;
+    if (!Quiet) ReportFailure("load", path, why);
+    return false;
   }
   cvBitmap_Info info{};
   cvBitmap_GetInfo(bitmap, &info, nullptr);
@@ -846,19 +1043,24 @@ void SkinworkDlg::OnLoadBitmap() {
   cvBitmap* ours = bitmap;
   cvBitmap_Destroy(&ours);
   if (!added) {
-    ReportFailure("load", path, "the engine cannot take another bitmap (" +
-                                    skinfiles::EngineErrors() + ")");
-    return;
+    if (!Quiet)
+      ReportFailure("load", path, "the engine cannot take another bitmap (" +
+                                      skinfiles::EngineErrors() + ")");
+    return false;
   }
   const int32_t i = GetSelectedMaterial();
-  if (i < 0) return;
+  if (i < 0) return false;
   MaterialEntry& m = materials_[i];
+  editStart_ = MaterialState{m.Bitmap, m.Red, m.Green, m.Blue};
   m.Bitmap = bitmap;
   m.Width = info.Width;
   m.Height = info.Height;
   m.Format = info.Format;
   ApplyMaterial();
+  quietLoad_ = Quiet;
   ShowMaterial();
+  quietLoad_ = false;
+  return true;
 }
 
 void SkinworkDlg::OnRunEditor() {
@@ -877,6 +1079,223 @@ void SkinworkDlg::OnRunEditor() {
   if (!OpenExternal(exchange))
     cvplatform::CurrentDialogs().MessageBox(
         "No program could be started to edit \"" + exchange + "\".", kCaption);
+}
+
+// --- What painters use beyond the round trip -------------------------------------
+
+void SkinworkDlg::BuildPainterControls(QVBoxLayout* Left, QVBoxLayout* Right) {
+  // Under the mode buttons: the actor's motions and a pause button.
+  motions_ = new QComboBox(this);
+  motions_->setObjectName("motions");
+  motions_->setMinimumWidth(160);
+  controls_[IDC_MOTIONS] = motions_;
+  connect(motions_, &QComboBox::currentIndexChanged, this, [this] { OnMotionChosen(); });
+  pause_ = new QPushButton(tr("&Pause"), this);
+  pause_->setObjectName("pause");
+  pause_->setCheckable(true);
+  pause_->setAutoDefault(false);
+  controls_[IDC_PAUSE] = pause_;
+  connect(pause_, &QPushButton::toggled, this, [this] { OnPause(); });
+  auto* motionRow = new QHBoxLayout;
+  motionRow->addWidget(new QLabel(tr("Motion:"), this));
+  motionRow->addWidget(motions_);
+  motionRow->addWidget(pause_);
+  motionRow->addStretch(1);
+  Left->addLayout(motionRow);
+  FillMotionList();
+
+  // Next to Run Editor: live reload of the exchange file and true-colour
+  // exchange files; then the UV template.
+  liveReload_ = new QCheckBox(tr("Live reload"), this);
+  liveReload_->setObjectName("liveReload");
+  liveReload_->setChecked(true);
+  controls_[IDC_LIVERELOAD] = liveReload_;
+  connect(liveReload_, &QCheckBox::toggled, this, [this](bool On) { watcher_->SetEnabled(On); });
+  trueColour_ = new QCheckBox(tr("True colour"), this);
+  trueColour_->setObjectName("trueColour");
+  controls_[IDC_TRUECOLOUR] = trueColour_;
+  // The exchange file is written again in the chosen depth.
+  connect(trueColour_, &QCheckBox::toggled, this, [this] {
+    if (actor_) ShowMaterial();
+  });
+  auto* optionRow = new QHBoxLayout;
+  optionRow->addWidget(liveReload_);
+  optionRow->addWidget(trueColour_);
+  optionRow->addStretch(1);
+  Right->addLayout(optionRow);
+  auto* saveTemplate = new QPushButton(tr("Save &Template..."), this);
+  saveTemplate->setObjectName("saveTemplate");
+  saveTemplate->setAutoDefault(false);
+  saveTemplate->setEnabled(false);
+  controls_[IDC_SAVETEMPLATE] = saveTemplate;
+  connect(saveTemplate, &QPushButton::clicked, this, &SkinworkDlg::OnSaveTemplate);
+  auto* templateRow = new QHBoxLayout;
+  templateRow->addWidget(saveTemplate);
+  templateRow->addStretch(1);
+  Right->addLayout(templateRow);
+
+  connect(watcher_, &SkinFileWatcher::Changed, this, [this](const QString& Path) {
+    if (liveReload_->isChecked()) LoadBitmapFile(Path.toStdString(), true);
+  });
+  // Live reload takes whatever image the editor saved under the name.
+  watcher_->IsComplete = [](const QByteArray& Bytes) {
+    cvBitmap* b = cvImageFile_ReadData(reinterpret_cast<const uint8_t*>(Bytes.constData()),
+                                       static_cast<size_t>(Bytes.size()), nullptr);
+    if (!b) return false;
+    cvBitmap_Destroy(&b);
+    return true;
+  };
+
+  auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+  connect(undo, &QShortcut::activated, this, &SkinworkDlg::OnUndo);
+  auto* redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+  connect(redo, &QShortcut::activated, this, &SkinworkDlg::OnRedo);
+  setAcceptDrops(true);
+}
+
+void SkinworkDlg::FillRecentMenu() {
+  recentMenu_->clear();
+  const QStringList files = recent_->Files();
+  for (int n = 0; n < files.size(); ++n) {
+    QAction* a = recentMenu_->addAction(QString("&%1 %2").arg(n + 1).arg(files[n]));
+    a->setData(ID_ACTOR_RECENT + n);
+    a->setObjectName(QString("command%1").arg(ID_ACTOR_RECENT + n));
+    commands_[ID_ACTOR_RECENT + n] = a;
+    connect(a, &QAction::triggered, this, [this, file = files[n]] {
+      if (!actor_) OpenFile(file.toStdString());
+    });
+  }
+  for (int n = static_cast<int>(files.size()); n < RecentFiles::MaxFiles; ++n)
+    commands_.erase(ID_ACTOR_RECENT + n);
+  recentMenu_->menuAction()->setEnabled(IsCommandEnabled(ID_ACTOR_RECENT));
+}
+
+void SkinworkDlg::FillMotionList() {
+  const QSignalBlocker quiet(motions_);
+  motions_->clear();
+  motions_->addItem(tr("(none)"), -1);
+  const int32_t count = actor_ ? cvActorDef_GetMotionCount(actor_->Definition) : 0;
+  for (int32_t n = 0; n < count; ++n) {
+    const char* name = cvMotion_GetName(cvActorDef_GetMotionByIndex(actor_->Definition, n));
+    motions_->addItem(name && *name ? QString::fromUtf8(name) : tr("motion %1").arg(n), n);
+  }
+  motions_->setEnabled(actor_ != nullptr);
+  pause_->setEnabled(actor_ != nullptr);
+  pause_->setChecked(false);
+}
+
+void SkinworkDlg::OnMotionChosen() {
+  if (!actor_) return;
+  const int32_t n = motions_->currentData().toInt();
+  cvMotion* motion = n >= 0 ? cvActorDef_GetMotionByIndex(actor_->Definition, n) : nullptr;
+  actor_->Motion = motion;
+  actor_->MotionTime = actor_->MotionStartTime = actor_->MotionEndTime = 0.0f;
+  if (motion) {
+    cvMotion_GetTimeExtents(motion, &actor_->MotionStartTime, &actor_->MotionEndTime);
+    actor_->MotionTime = actor_->MotionStartTime;
+  }
+}
+
+void SkinworkDlg::OnPause() { motionClock_.restart(); }
+
+void SkinworkDlg::RestoreMaterial(int32_t I, const MaterialState& State) {
+  MaterialEntry& m = materials_[I];
+  m.Bitmap = State.Bitmap;
+  m.Red = State.Red;
+  m.Green = State.Green;
+  m.Blue = State.Blue;
+  cvBitmap_Info info{};
+  if (m.Bitmap && cvBitmap_GetInfo(m.Bitmap, &info, nullptr)) {
+    m.Width = info.Width;
+    m.Height = info.Height;
+    m.Format = info.Format;
+  }
+  cvActor_SetMaterial(actor_->EngineActor, I, m.Bitmap, m.Red, m.Green, m.Blue);
+  cvBody_SetMaterial(cvActorDef_GetBody(actor_->Definition), I, m.Bitmap, m.Red, m.Green, m.Blue);
+  unsaved_ = true;
+  // The material that changed is shown, whichever was selected.
+  {
+    const QSignalBlocker quiet(materialsBox_);
+    materialsBox_->setCurrentIndex(materialsBox_->findText(QString::fromUtf8(m.Name), Qt::MatchExactly));
+  }
+  ShowMaterial();
+}
+
+void SkinworkDlg::OnUndo() {
+  int32_t i = -1;
+  MaterialState state;
+  if (actor_ && history_->Undo(&i, &state) && i < materialCount_) RestoreMaterial(i, state);
+}
+
+void SkinworkDlg::OnRedo() {
+  int32_t i = -1;
+  MaterialState state;
+  if (actor_ && history_->Redo(&i, &state) && i < materialCount_) RestoreMaterial(i, state);
+}
+
+void SkinworkDlg::OnSaveTemplate() {
+  const int32_t i = GetSelectedMaterial();
+  if (i < 0 || !actor_) return;
+  cvplatform::FileDialogRequest request;
+  request.Save = true;
+  request.Filter = kTemplateFilter;
+  request.DefaultExtension = "png";
+  const std::string path = cvplatform::CurrentDialogs().GetFileName(request);
+  if (path.empty()) return;
+  std::string why;
+  cvBitmap* image = MakeSkinTemplate(cvActorDef_GetBody(actor_->Definition), i, {}, &why);
+  // A BMP template is true colour: thin coloured lines do not survive 256 colours.
+  if (!image || !skinfiles::SaveSkinImage(image, path, &why, true))
+    ReportFailure("save", path, why + "\nThe file was not changed.");
+  if (image) cvBitmap_Destroy(&image);
+}
+
+int SkinworkDlg::DropKind(const QMimeData* Mime, const QPoint& Pos, std::string* Path) const {
+  if (!engine_ || !Mime || !Mime->hasUrls() || Mime->urls().size() != 1) return 0;
+  const QUrl url = Mime->urls().first();
+  if (!url.isLocalFile()) return 0;
+  const QString file = url.toLocalFile();
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  const QByteArray head = f.read(32);
+  *Path = file.toStdString();
+  // Actor files are archives; anything else must be an image.
+  if (head.startsWith("VF00") || file.endsWith(".act", Qt::CaseInsensitive)) return 1;
+  const bool image = cvImageFile_TypeOfData(reinterpret_cast<const uint8_t*>(head.constData()),
+                                            static_cast<size_t>(head.size())) !=
+                     CV_IMAGEFILE_UNKNOWN;
+  const QWidget* under = childAt(Pos);
+  const bool onSkin = under && (under == view_ || under == preview_ || view_->isAncestorOf(under));
+  return image && onSkin && Control(IDC_LOADBITMAP)->isEnabled() ? 2 : 0;
+}
+
+void SkinworkDlg::dragEnterEvent(QDragEnterEvent* Event) {
+  // Files are let in; each move over the window then says where they may drop.
+  if (Event->mimeData()->hasUrls()) Event->acceptProposedAction();
+}
+
+void SkinworkDlg::dragMoveEvent(QDragMoveEvent* Event) {
+  std::string path;
+  if (DropKind(Event->mimeData(), Event->position().toPoint(), &path))
+    Event->acceptProposedAction();
+  else
+    Event->ignore();
+}
+
+void SkinworkDlg::dropEvent(QDropEvent* Event) {
+  std::string path;
+  switch (DropKind(Event->mimeData(), Event->position().toPoint(), &path)) {
+    case 1:
+      Event->acceptProposedAction();
+      OpenFile(path);  // asks about unsaved changes first
+      break;
+    case 2:
+      Event->acceptProposedAction();
+      LoadBitmapFile(path, false);
+      break;
+    default:
+      Event->ignore();
+  }
 }
 
 // --- About ----------------------------------------------------------------------------

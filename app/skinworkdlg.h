@@ -6,19 +6,29 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/cvframework.h"
+#include "materialhistory.h"
 
+class QMimeData;
+class QVBoxLayout;
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QSettings;
+class RecentFiles;
+class SkinFileWatcher;
 struct cvBitmap;
 namespace cvplatform {
 class ViewWidget;
@@ -55,6 +65,11 @@ enum : int {
   IDC_MATERIALS = 1018,
   IDC_SWATCH = 1019,
   IDC_COLOR = 1020,
+  IDC_LIVERELOAD = 1021,
+  IDC_TRUECOLOUR = 1022,
+  IDC_SAVETEMPLATE = 1023,
+  IDC_MOTIONS = 1024,
+  IDC_PAUSE = 1025,
 
   IDM_ABOUTBOX = 16,
   ID_ACTOR_OPEN = 32771,
@@ -65,6 +80,8 @@ enum : int {
   ID_HELP_ABOUT = 32777,
   ID_ACTOR_MAKEBODY = 32780,
   ID_ACTOR_CLOSE = 32781,
+  ID_ACTOR_IMPORT = 32782,
+  ID_ACTOR_RECENT = 32790,  // the recent files, 32790 to 32794
 };
 
 class SkinworkDlg : public QDialog {
@@ -92,6 +109,9 @@ class SkinworkDlg : public QDialog {
   // How Run Editor hands a file to the desktop's default program; tests
   // replace it. True when a program was started.
   static std::function<bool(const std::string& Path)> OpenExternal;
+  // The settings file (recent files, window size and position); empty for
+  // the user's own Skinwork settings. Tests point it elsewhere.
+  static QString SettingsFile;
 
   // State, for tests and the program's start-up.
   QWidget* Control(int Id) const;
@@ -107,10 +127,23 @@ class SkinworkDlg : public QDialog {
   const MaterialEntry& Material(int Index) const { return materials_[Index]; }
   int32_t MaterialCount() const { return materialCount_; }
   bool IsTimerRunning(int Id) const { return timers_.count(Id) != 0; }
+  // Frame cycles run since the engine started, and how many of them drew.
+  int FrameTicks() const { return frameTicks_; }
+  int FramesDrawn() const { return framesDrawn_; }
+
+  // Draws a frame on the next tick even when nothing the frame cycle
+  // compares has changed; for changes made behind the engine's back (pixels
+  // of a bitmap edited in place).
+  void RequestFrame() { frameWanted_ = true; }
+  SkinFileWatcher& LiveReload() { return *watcher_; }
 
   // The menu and button commands.
   void OnOpen();
   bool OpenFile(const std::string& Path);
+  // Actor > Import model...: a model file of a common 3D format becomes the
+  // open actor, not yet saved anywhere (Save asks for an actor file name).
+  void OnImport();
+  bool ImportFile(const std::string& Path);
   void OnClose();
   void OnSave();
   void OnSaveAs();
@@ -124,6 +157,17 @@ class SkinworkDlg : public QDialog {
   void OnSaveBitmap();
   void OnLoadBitmap();
   void OnRunEditor();
+  // Reads an image file and applies it to the selected material as Load
+  // Bitmap does. Quiet: a file that cannot be read changes nothing and shows
+  // no message (live reload), and the exchange file is not written back.
+  bool LoadBitmapFile(const std::string& Path, bool Quiet);
+  void OnSaveTemplate();
+  // Undo and redo of material edits (Ctrl+Z, Ctrl+Shift+Z).
+  void OnUndo();
+  void OnRedo();
+  // The motion list: its current entry plays in a loop ("(none)": the rest pose).
+  void OnMotionChosen();
+  void OnPause();
 
   void done(int Result) override;
 
@@ -132,7 +176,13 @@ class SkinworkDlg : public QDialog {
   void keyPressEvent(QKeyEvent* Event) override;
   void moveEvent(QMoveEvent* Event) override;
   void contextMenuEvent(QContextMenuEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
+  // Actor files dropped on the window open; image files dropped on the view
+  // or the preview load into the selected material.
+  void dragEnterEvent(QDragEnterEvent* Event) override;
+  void dragMoveEvent(QDragMoveEvent* Event) override;
+  void dropEvent(QDropEvent* Event) override;
 
  private:
   void BuildControls();
@@ -149,9 +199,22 @@ class SkinworkDlg : public QDialog {
   // stay as things are.
   bool MayDropChanges();
   bool SaveTo(const std::string& Path);
+  // Save as: asks for an actor file name and saves there; false when the
+  // user cancels or the save fails.
+  bool SaveAsChosenFile();
+  // Puts Opened in the world in place of the open actor; false (Opened
+  // dropped, the old actor kept) when the world cannot take it.
+  bool ShowActor(std::unique_ptr<Actor> Opened, const std::string& Path);
   void ReportFailure(const std::string& What, const std::string& Path, const std::string& Why);
   void UpdateSwatch();
   void ReleaseEngine();
+  void BuildPainterControls(QVBoxLayout* Left, QVBoxLayout* Right);
+  void FillRecentMenu();
+  void FillMotionList();
+  // Sets material I to State in the table, the instance and the body.
+  void RestoreMaterial(int32_t I, const MaterialState& State);
+  // What a drop of Mime at Pos would do: 1 open an actor, 2 load an image, 0 nothing.
+  int DropKind(const QMimeData* Mime, const QPoint& Pos, std::string* Path) const;
 
   std::map<int, int> timers_;  // frame-timer identifier -> running Qt timer
   std::string fileName_;
@@ -166,7 +229,14 @@ class SkinworkDlg : public QDialog {
   World* world_ = nullptr;
   bool unsaved_ = false;
   bool inTick_ = false;
+  // The frame cycle draws only when the picture would differ from the last
+  // frame drawn: lastFrame_ is what that frame showed.
+  FrameState lastFrame_;
+  bool frameWanted_ = true;
+  int frameTicks_ = 0;
+  int framesDrawn_ = 0;
   std::string startFile_;
+  std::string importedFrom_;  // the model file of an imported actor not yet saved
 
   std::map<int, QWidget*> controls_;
   std::map<int, QAction*> commands_;
@@ -182,6 +252,20 @@ class SkinworkDlg : public QDialog {
   QLabel* mode_ = nullptr;
   QComboBox* materialsBox_ = nullptr;
   QWidget* swatch_ = nullptr;
+
+  // What painters use beyond the round trip.
+  std::unique_ptr<QSettings> settings_;
+  std::unique_ptr<RecentFiles> recent_;
+  std::unique_ptr<MaterialHistory> history_;
+  SkinFileWatcher* watcher_ = nullptr;
+  QCheckBox* liveReload_ = nullptr;
+  QCheckBox* trueColour_ = nullptr;
+  QComboBox* motions_ = nullptr;
+  QPushButton* pause_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QElapsedTimer motionClock_;
+  bool quietLoad_ = false;  // a live reload is applying the exchange file
+  std::optional<MaterialState> editStart_;  // the material before a Load Bitmap
 };
 
 // The About box.

@@ -9,6 +9,8 @@
 #     (bench/quantize.sh, single-threaded);
 #   - actor loading from memory over a memcpy of the file's bytes, for the
 #     sample actor and the 50,000-triangle actor (CPU time).
+#   - the window's idle cost: Skinwork left alone on the sample actor for
+#     20 s in a virtual X server (bench/idle_cpu.sh), in % of one core.
 # Installs what it needs (bench/setup.sh) and builds the release tree first.
 # Usage: bash bench/compare.sh [--no-setup]
 set -euo pipefail
@@ -17,7 +19,7 @@ cd "$root"
 if [ "${1:-}" != "--no-setup" ]; then bash bench/setup.sh; fi
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target cvbench skinquant glscene sample_actor >/dev/null
+cmake --build "$build" -j "$(nproc)" --target cvbench skinquant glscene sample_actor skinwork SoftRnd >/dev/null
 bin="$root/$build/bin"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -29,6 +31,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
   --benchmark_repetitions=3 --benchmark_format=json >"$work/bench.json" 2>/dev/null
 LIBGL_ALWAYS_SOFTWARE=1 "$bin/glscene" --seconds 5 >"$work/gl.txt"
 bash bench/quantize.sh "$bin" "$work/photos" >"$work/photos.txt"
+bash bench/idle_cpu.sh "$bin" 20 >"$work/idle.txt"
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -62,6 +65,9 @@ for arg, label in (("0", "sample actor"), ("1", "50,000 triangles")):
     copy = median(f"BM_ActorFileMemcpy/large:{arg}", "cpu_time")
     rows.append((f"Actor load, {label}: read / memcpy", f"{read:.3f} / {copy:.3f} ms", read / copy, "<= 2.5",
                  read / copy <= 2.5))
+import re
+idle = float(re.search(r"= ([0-9.]+)% of one core", open(f"{work}/idle.txt").read()).group(1))
+rows.append(("Window idle 20 s, sample actor: % of one core", f"{idle:.2f} %", idle, "< 2", idle < 2))
 width = max(len(r[0]) for r in rows)
 print(f"{'comparison':<{width}}  {'measured':>22}  {'ratio':>6}  goal    met")
 for name, measured, ratio, goal, met in rows:

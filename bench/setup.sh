@@ -4,26 +4,6 @@
 # with Mesa's software rasteriser (llvmpipe), ImageMagick, pngquant and a
 # Debian package of desktop background photographs.
 set -euo pipefail
-
-packages=(
-  libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-  imagemagick pngquant mate-backgrounds
-  python3
-)
-
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "bench setup: installing ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-echo "bench setup: all packages present"
+exec bash "$(dirname "$0")/../scripts/setup.sh" \
+  libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri \
+  imagemagick pngquant mate-backgrounds python3

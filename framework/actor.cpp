@@ -10,6 +10,10 @@ Actor::Actor(VFile* File) {
   if (Definition) EngineActor = cvActor_Create(Definition);
 }
 
+Actor::Actor(cvActorDef* Def) : Definition(Def) {
+  if (Definition) EngineActor = cvActor_Create(Definition);
+}
+
 Actor::~Actor() {
   if (EngineActor) {
     cvActor_ClearPose(EngineActor, &Position.XForm);

@@ -14,6 +14,10 @@ class Actor : public ActionObject {
   // without a usable definition leaves the actor empty (IsValid false); no
   // message is shown.
   explicit Actor(VFile* File);
+  // Takes over Definition (made elsewhere, e.g. imported from a model file)
+  // and makes an instance of it, as the file constructor does with the one it
+  // reads. A null or unusable definition leaves the actor invalid.
+  explicit Actor(cvActorDef* Definition);
   // Poses the instance at the committed transform and releases the instance
   // and the definition read by this object.
   ~Actor() override;

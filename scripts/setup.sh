@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running Skinwork
 # need, when any is missing. Safe to run again: it installs only what is absent.
+# Packages named as arguments are checked and installed with the rest
+# (bench/setup.sh adds the comparison's own).
 set -euo pipefail
 
 packages=(
@@ -12,8 +14,11 @@ packages=(
   libopenal-dev libopenal1
   libassimp-dev
   xvfb xauth x11-apps imagemagick xdotool
+  desktop-file-utils shared-mime-info
   python3
 )
+
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

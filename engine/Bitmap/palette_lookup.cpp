@@ -11,9 +11,9 @@
 //   the cell exceeds m is beaten everywhere in the cell by the entry that
 //   defines m, so only entries with smallest distance <= m are listed. A
 //   query then searches its own cell's candidates, in index order.
-// - an exact-colour cache (an 8-level tree over the bits of r, g and b whose
-//   last level holds index + 1), pre-filled with the palette's own colours,
-//   that remembers every answer.
+// - an exact-colour cache: a direct-mapped table, made on the first query,
+//   that remembers the latest answer for each of its slots, so a repeated
+//   colour costs one table read.
 //
 // Entries beyond the count and one excluded entry (a colour-key index) are
 // never answered; an entry repeating the colour of a lower one never wins a
@@ -22,7 +22,6 @@
 #include <cstring>
 #include <new>
 
-#include "Bitmap/palette_pool.h"
 #include "Bitmap/palettecreate.h"
 #include "Support/cvsupport.h"
 
@@ -33,8 +32,12 @@ constexpr int32_t kCellSide = 1 << kCellShift;            // colour values per c
 constexpr int32_t kCellsPerChannel = 256 >> kCellShift;   // 16
 constexpr int32_t kCells = kCellsPerChannel * kCellsPerChannel * kCellsPerChannel;
 
-struct CacheNode {
-  int32_t Child[8];  // levels 0..6: child node index + 1; level 7: palette index + 1
+constexpr int32_t kCacheBits = 16;
+constexpr uint32_t kCacheSlots = 1u << kCacheBits;
+
+struct CacheEntry {
+  uint32_t Key;  // r << 16 | g << 8 | b, plus 1; 0 for an empty slot
+  uint32_t Index;
 };
 
 // One candidate of a cell: the entry's colour next to its index, so that a
@@ -55,7 +58,7 @@ struct cvBitmap_ColorLookup {
   int32_t CellCount[kCells];
   Candidate* List;  // candidates of all cells worked out so far
   int32_t ListUsed, ListCapacity;
-  cvpal::ChunkPool<CacheNode> Cache;  // node 0 is the root
+  CacheEntry* Cache;  // kCacheSlots entries, null until the first query
 };
 
 namespace {
@@ -135,26 +138,9 @@ int32_t Search(cvBitmap_ColorLookup* L, int32_t R, int32_t G, int32_t B) {
   return Nearest(L->List + L->CellFirst[cell], L->CellCount[cell], R, G, B);
 }
 
-// Walks the cache for (R, G, B), creating missing nodes. Returns the slot at
-// the last level (holding index + 1, or 0), or null when memory ran out.
-int32_t* CacheSlot(cvBitmap_ColorLookup* L, int32_t R, int32_t G, int32_t B) {
-  int32_t node = 0;
-  for (int32_t bit = 7; bit > 0; --bit) {
-    const int32_t c = (((R >> bit) & 1) << 2) | (((G >> bit) & 1) << 1) | ((B >> bit) & 1);
-    int32_t child = L->Cache[node].Child[c] - 1;
-    if (child < 0) {
-      child = L->Cache.New();
-      if (child < 0) return nullptr;
-      L->Cache[node].Child[c] = child + 1;
-    }
-    node = child;
-  }
-  const int32_t c = ((R & 1) << 2) | ((G & 1) << 1) | (B & 1);
-  return &L->Cache[node].Child[c];
-}
-
 void Free(cvBitmap_ColorLookup* L) {
   if (L->List) cvRam_Free(L->List);
+  if (L->Cache) cvRam_Free(L->Cache);
   L->~cvBitmap_ColorLookup();
   cvRam_Free(L);
 }
@@ -176,30 +162,21 @@ cvBitmap_ColorLookup* cvBitmap_ColorLookup_CreateFor(const uint8_t* Triples, int
   std::memcpy(lookup->Palette, Triples, (size_t)Count * 3);
   std::memset(lookup->CellFirst, 0xFF, sizeof(lookup->CellFirst));
   lookup->List = nullptr;
+  lookup->Cache = nullptr;
   lookup->ListUsed = lookup->ListCapacity = 0;
   // Excluding the only entry would leave nothing to answer with.
   if (Excluded >= Count || Count == 1) Excluded = -1;
 
-  // The cache answers the palette's own colours from the start; an entry
-  // whose colour a lower entry already holds never wins and is left out of
-  // the live entries.
-  if (lookup->Cache.New() != 0) {
-    Free(lookup);
-    CV_ERROR(-1);
-    return nullptr;
-  }
+  // An entry whose colour a lower entry already holds never wins and is left
+  // out of the live entries.
   lookup->LiveCount = 0;
   for (int32_t i = 0; i < Count; ++i) {
     if (i == Excluded) continue;
     const uint8_t* p = lookup->Palette[i];
-    int32_t* slot = CacheSlot(lookup, p[0], p[1], p[2]);
-    if (!slot) {
-      Free(lookup);
-      CV_ERROR(-1);
-      return nullptr;
-    }
-    if (*slot) continue;
-    *slot = i + 1;
+    const Candidate* live = lookup->Live;
+    if (std::any_of(live, live + lookup->LiveCount,
+                    [&](const Candidate& c) { return c.R == p[0] && c.G == p[1] && c.B == p[2]; }))
+      continue;
     lookup->Live[lookup->LiveCount++] = Candidate{p[0], p[1], p[2], (uint8_t)i};
   }
   return lookup;
@@ -214,12 +191,22 @@ int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32
   R = std::clamp(R, 0, 255);
   G = std::clamp(G, 0, 255);
   B = std::clamp(B, 0, 255);
-  int32_t* slot = CacheSlot(Lookup, R, G, B);
-  if (slot && *slot) return *slot - 1;
-  const int32_t index = Search(Lookup, R, G, B);
   // Out of memory for the cache only costs speed: the answer is still right.
-  if (slot) *slot = index + 1;
+  if (!Lookup->Cache)
+    Lookup->Cache = static_cast<CacheEntry*>(cvRam_AllocateClear(sizeof(CacheEntry) * kCacheSlots));
+  if (!Lookup->Cache) return Search(Lookup, R, G, B);
+  const uint32_t key = ((uint32_t)R << 16 | (uint32_t)G << 8 | (uint32_t)B) + 1;
+  CacheEntry& entry = Lookup->Cache[(key * 2654435761u) >> (32 - kCacheBits)];
+  if (entry.Key == key) return (int32_t)entry.Index;
+  const int32_t index = Search(Lookup, R, G, B);
+  entry.Key = key;
+  entry.Index = (uint32_t)index;
   return index;
+}
+
+int32_t cvBitmap_ColorLookup_Nearest(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B) {
+  if (!Lookup) return 0;
+  return Search(Lookup, std::clamp(R, 0, 255), std::clamp(G, 0, 255), std::clamp(B, 0, 255));
 }
 
 void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup) {

@@ -50,4 +50,12 @@ class PixelReader {
   Mode mode_ = kOps;
 };
 
+// The good builder's palette for an image of more than 256 colours
+// (palette_refine.cpp): variance-based median cut over the image's colour
+// histogram, refined by k-means passes over it. 1 with the 256 RGB Triples
+// written; -1, with nothing written, when the image has at most 256
+// colours; 0 when memory runs out.
+int BuildByHistogram(const uint8_t* Pixels, int32_t Width, int32_t Height, int32_t StrideBytes,
+                     const PixelReader& Reader, uint8_t* Triples);
+
 }  // namespace cvpal

@@ -1,15 +1,16 @@
 // Building 256-colour palettes for true-colour images and the nearest-colour lookup.
 //
-// Two octree quantisers: the fast builder ("createPalFast") counts exact RGB
-// colours and picks the most frequent well-separated ones; the good builder
-// ("createPalGood") works in an integer YUV space, prunes the tree by error and
-// reduces it to 256 leaves through error buckets, giving each the RGB mean of
-// its pixels. An image of at most 256 distinct colours gets exactly those
-// colours from either builder. "palOptimize" refines a
-// palette by damped k-means passes over a growing sample of the image. The
-// lookup maps colours to their nearest palette entry, answering repeated
-// colours from an exact-colour cache and limiting searches to the entries
-// that can be nearest within one cell of a 16 x 16 x 16 grid.
+// Two builders: the fast builder ("createPalFast") counts exact RGB colours in
+// an octree and picks the most frequent well-separated ones; the good builder
+// ("createPalGood") counts the image's colours in a hash table, splits them by
+// variance-based median cut into 256 boxes and refines the box means by
+// k-means passes over the colour histogram. An image of at most 256 distinct
+// colours gets exactly those colours from either builder. The integer YUV
+// transform stays available to callers. "palOptimize" refines a palette by
+// damped k-means passes over a growing sample of the image. The lookup maps
+// colours to their nearest palette entry, answering repeated colours from an
+// exact-colour cache and limiting searches to the entries that can be nearest
+// within one cell of a 16 x 16 x 16 grid.
 //
 // The builders and the lookup work on plain pixel data; the forms taking a
 // cvBitmap_Info wrap them. Builds share one process-wide node pool, so they
@@ -29,7 +30,7 @@ struct cvBitmap_Palette;
 enum { CV_PALETTE_ENTRIES = 256 };
 
 // ---------------------------------------------------------------------------
-// Colour transform of the good builder (14-bit fixed point, all integer).
+// Integer YUV colour transform (14-bit fixed point).
 // Y, U and V are 0..255 with U and V centred on 127; V grows with green and
 // falls with red. The inverse clamps each channel to 0..255.
 // ---------------------------------------------------------------------------
@@ -104,6 +105,9 @@ cvBitmap_ColorLookup* cvBitmap_ColorLookup_Create(const uint8_t* Triples);
 cvBitmap_ColorLookup* cvBitmap_ColorLookup_CreateFor(const uint8_t* Triples, int32_t Count,
                                                      int32_t Excluded);
 int32_t cvBitmap_ColorLookup_Find(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B);
+// The same answer without consulting or filling the exact-colour cache, for
+// passes that ask about each colour once.
+int32_t cvBitmap_ColorLookup_Nearest(cvBitmap_ColorLookup* Lookup, int32_t R, int32_t G, int32_t B);
 // Frees the lookup and clears the caller's pointer.
 void cvBitmap_ColorLookup_Destroy(cvBitmap_ColorLookup** Lookup);
 

@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -115,9 +117,17 @@ class SkinworkDlgTest : public QObject {
     if (OpenActor) Open(actorPath_);
   }
   cvplatform::ViewWidget* View() { return static_cast<cvplatform::ViewWidget*>(dlg_->Control(IDC_VIEW)); }
+  // Waits for N runs of the frame cycle (drawn or left out).
   void WaitFrames(int N) {
-    const int until = View()->PresentCount() + N;
-    QTRY_VERIFY(View()->PresentCount() >= until);
+    const int until = dlg_->FrameTicks() + N;
+    QTRY_VERIFY(dlg_->FrameTicks() >= until);
+  }
+  // Runs the event loop until exactly one more frame cycle has run (the
+  // timer restarts after each, so one wake-up runs at most one).
+  void OneTick() {
+    const int until = dlg_->FrameTicks() + 1;
+    while (dlg_->FrameTicks() < until) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCOMPARE(dlg_->FrameTicks(), until);
   }
   // Table index of the selected material after Apply with these edits.
   int ApplyColour(const char* Material, const QString& Red) {
@@ -462,6 +472,118 @@ class SkinworkDlgTest : public QObject {
     QVERIFY(!skinfiles::ExchangeDirectory(&made, &why));
     QVERIFY(QString::fromStdString(why).contains("not a folder"));
     saved.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
+  }
+
+  // Import model...: after the unsaved-changes question, the model becomes
+  // the open actor, unsaved; Save asks for an actor file; bad models are
+  // refused by name and reason with the open actor kept.
+  void importsModelsAsUnsavedActors() {
+    Start();
+    ApplyColour("Skin", "9");  // an unsaved change
+    const QString model = dir_->filePath("box.obj");
+    WriteFile(dir_->filePath("box.mtl"), "newmtl Painted\nKd 1 0 0\nnewmtl Plain\nKd 0 0 1\n");
+    WriteFile(model,
+              "mtllib box.mtl\nv 0 0 0\nv 1 0 0\nv 1 2 0\nv 0 2 0\nv 0 0 1\nv 1 0 1\n"
+              "usemtl Painted\nf 1 2 3 4\nusemtl Plain\nf 1 5 6 2\n");
+    auto import = [&](const QString& Path) {
+      dialogs_->FileNames.push_back(Path.toStdString());
+      Run(ID_ACTOR_IMPORT);
+    };
+    QVERIFY(Enabled(ID_ACTOR_IMPORT));
+    dialogs_->SaveAnswers = {SaveAnswer::Cancel, SaveAnswer::Discard};
+    Actor* opened = dlg_->GetActor();
+    import(model);
+    QCOMPARE(dlg_->GetActor(), opened);  // Cancel keeps everything
+    const std::string filter = dialogs_->FileRequests.back().Filter;
+    for (const char* ext : {"*.obj", "*.OBJ", "*.gltf", "*.fbx", "*.dae", "*.md5mesh"})
+      QVERIFY2(filter.find(ext) != std::string::npos, ext);
+    import(model);
+    QVERIFY(dlg_->GetActor() && dlg_->GetActor() != opened);
+    QVERIFY(dialogs_->SaveAnswers.empty());
+    QStringList names;
+    for (int i = 0; i < Materials()->count(); ++i) names << Materials()->itemText(i);
+    QCOMPARE(names, QStringList({"Painted", "Plain"}));
+    QVERIFY(dlg_->FileName().empty() && dlg_->HasUnsavedChanges());
+
+    // A refused model names the file and the reason; the import stays.
+    Actor* imported = dlg_->GetActor();
+    dialogs_->SaveAnswers = {SaveAnswer::Discard};
+    const QString bad = dir_->filePath("nan.obj");
+    WriteFile(bad, "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    import(bad);
+    QCOMPARE(dlg_->GetActor(), imported);
+    const QString message = QString::fromStdString(dialogs_->Messages().back());
+    QVERIFY2(message.contains(bad) && message.contains("finite"), qPrintable(message));
+
+    // Save goes through Save as; the file chosen becomes the actor's own.
+    const std::string saved = dir_->filePath("box.act").toStdString();
+    dialogs_->FileNames.push_back(saved);
+    Run(ID_ACTOR_SAVE);
+    QVERIFY(dialogs_->FileRequests.back().Save);
+    QCOMPARE(dlg_->FileName(), saved);
+    QVERIFY(!dlg_->HasUnsavedChanges());
+    cvActorDef* def = ReadActorDef(saved);
+    QVERIFY(def);
+    QCOMPARE(cvBody_GetMaterialCount(cvActorDef_GetBody(def)), 2);
+    cvActorDef_Destroy(&def);
+  }
+
+  // With nothing changing the cycle draws no frame, and the one it would
+  // have drawn is the one shown; every kind of change draws on the next tick.
+  void drawsOnlyFramesThatDiffer() {
+    Start();
+    Actor* actor = dlg_->GetActor();
+    Engine* engine = dlg_->GetEngine();
+    auto idle = [&] {
+      WaitFrames(2);
+      const int drawn = dlg_->FramesDrawn();
+      WaitFrames(4);
+      QCOMPARE(dlg_->FramesDrawn(), drawn);
+    };
+    idle();
+    const QImage shown = View()->Frame();
+    dlg_->RequestFrame();
+    OneTick();
+    QCOMPARE(View()->Frame(), shown);
+
+    cvBitmap* other = nullptr;
+    float r, g, b;
+    cvActor_GetMaterial(actor->EngineActor, 1, &other, &r, &g, &b);
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"camera", [&] { dlg_->GetCamera()->ProposedPosition.MoveForward(5); }},
+        {"actor", [&] { actor->ProposedPosition.RotateY(0.2f); }},
+        {"motion", [&] { QVERIFY(actor->UseMotion("walk")); }},
+        {"motion time", [&] { actor->MotionTime += 0.25f; }},
+        {"colour", [&] { Select("Skin"); Type(IDC_GREEN, "200"); Click(IDC_APPLY); }},
+        {"bitmap", [&] { cvActor_SetMaterial(actor->EngineActor, 0, other, r, g, b); }},
+        {"world", [&] { cvWorld_SetChanged(engine->CurrentWorld->EngineWorld, 1); }},
+        {"text", [&] { engine->AddDisplayString("Hello"); }},
+        {"size", [&] { dlg_->resize(dlg_->width() + 40, dlg_->height()); }},
+        {"shown again", [&] { dlg_->hide(); dlg_->show(); }},
+    };
+    // A playing motion draws every tick: keep it paused so that each change
+    // stands alone.
+    Control<QPushButton>(IDC_PAUSE)->setChecked(true);
+    for (const auto& [what, change] : changes) {
+      change();
+      QCoreApplication::sendPostedEvents();  // the window system's part of the change
+      const int drawn = dlg_->FramesDrawn();
+      OneTick();
+      if (dlg_->FramesDrawn() != drawn + 1) QFAIL(what);
+      idle();
+    }
+    // A queued message is drawn again by every frame, never piled up by the
+    // frames left out.
+    QCOMPARE(engine->EngineObject->NumStrings, 0);
+
+    // Held keys and buttons draw every tick; released, the view is idle again.
+    cvplatform::SetKeyDown('Q', true);
+    WaitFrames(2);
+    const int drawn = dlg_->FramesDrawn(), tick = dlg_->FrameTicks();
+    WaitFrames(3);
+    QCOMPARE(dlg_->FramesDrawn() - drawn, dlg_->FrameTicks() - tick);
+    cvplatform::SetKeyDown('Q', false);
+    idle();
   }
 
   void modesButtonsKeysAndDrags() {

@@ -14,6 +14,8 @@ int actortool_render(int argc, char** argv);
 void actortool_render_help();
 int actortool_import(int argc, char** argv);
 void actortool_import_help();
+int actortool_template(int argc, char** argv);
+void actortool_template_help();
 
 typedef struct cvActorDef cvActorDef;
 // Builds the bundled sample actor's definition (the caller destroys it with

@@ -3,6 +3,7 @@
 //   actortool sample OUT.act      write the bundled sample actor
 //   actortool info FILE           describe an actor or body file
 //   actortool import MODEL OUT    make an actor file from a model in a common format
+//   actortool template FILE MATERIAL OUT.png   a material's UV template
 //   actortool help [COMMAND]      general or command help
 //
 // Each command lives in its own file; this one holds the command table and
@@ -28,6 +29,8 @@ const Command Commands[] = {
     {"render", "draw an actor file into a PNG image", actortool_render, actortool_render_help},
     {"import", "make an actor file from a glTF, FBX, Collada, OBJ or other model", actortool_import,
      actortool_import_help},
+    {"template", "write a material's UV template (skin and triangle outlines) as an image",
+     actortool_template, actortool_template_help},
     // Further commands go here, one line each (name, summary, run, help).
 };
 

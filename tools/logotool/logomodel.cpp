@@ -159,14 +159,14 @@ std::vector<Vec2> GearOutline(Vec2 C, float Phase) {
 float GearAngle(int K) { return Pi / 2 - K * 2 * Pi / GearCount; }
 Vec3 GearCentre(int K) { return {GearCircle * std::cos(GearAngle(K)), GearCircle * std::sin(GearAngle(K)), 0}; }
 
-struct BoneSpec {
+struct BoneRecipe {
   const char* Name;
   const char* Parent;
   Vec3 Joint;  // view coordinates
 };
 
-std::vector<BoneSpec> Skeleton() {
-  std::vector<BoneSpec> Bones = {
+std::vector<BoneRecipe> Skeleton() {
+  std::vector<BoneRecipe> Bones = {
       {"BONE01", nullptr, {0, 0, 0}},
       {"CORVINAB", "BONE01", {0, 0, 15}},
       {"CORONA", "CORVINAB", {0, 0, 55}},
@@ -254,8 +254,8 @@ std::vector<sample::Motion> Motions(const std::vector<sample::Bone>& Bones) {
 
 sample::Model BuildModel() {
   sample::Model M;
-  const std::vector<BoneSpec> Specs = Skeleton();
-  for (const BoneSpec& S : Specs) {
+  const std::vector<BoneRecipe> Recipes = Skeleton();
+  for (const BoneRecipe& S : Recipes) {
     sample::Bone B;
     B.Name = S.Name;
     B.Parent = S.Parent ? sample::FindBone(M.Bones, S.Parent) : -1;

@@ -1,7 +1,8 @@
 // The actortool program and the sample actor the build makes: the file reads
 // back through the engine with everything the model put in, poses the way the
 // model says, comes out byte for byte the same on every run, and the "info"
-// command describes good files and refuses bad ones with the engine's reason.
+// command describes good files and refuses bad ones with the engine's reason;
+// "template" writes what the UV template library draws.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -15,7 +16,9 @@
 #include "Actor/cvactor.h"
 #include "Bitmap/cvbitmap.h"
 #include "VFile/cvvfile.h"
+#include "imagefile/imagefile.h"
 #include "sample/samplemodel.h"
+#include "skintemplate.h"
 #include "testsupport.h"
 
 namespace {
@@ -254,12 +257,55 @@ TEST(ActorTool, InfoRefusesFilesItCannotRead) {
   EXPECT_NE(Body.Err.find("is not a readable body file"), std::string::npos) << Body.Err;
 }
 
+TEST(ActorTool, TemplateWritesTheMaterialsTemplate) {
+  cvtest::TempDir Dir;
+  // Named in another case, enlarged, the line colour chosen.
+  const Result R = Tool("template \"" + SamplePath() + "\" face \"" + Dir.File("t.png") +
+                        "\" --size 300x200 --color 10ff20");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  cvActorDef* Def = ReadActor(SamplePath());
+  ASSERT_NE(Def, nullptr);
+  SkinTemplateOptions Options;
+  Options.Width = 300, Options.Height = 200;
+  Options.LineColorGiven = true;
+  Options.LineRed = 0x10, Options.LineGreen = 0xFF, Options.LineBlue = 0x20;
+  cvBitmap* Want = MakeSkinTemplate(cvActorDef_GetBody(Def), 0, Options, nullptr);
+  cvActorDef_Destroy(&Def);
+  cvBitmap* Got = cvImageFile_Read(Dir.File("t.png").c_str(), nullptr);
+  ASSERT_TRUE(Want && Got);
+  cvBitmap *WantLock = nullptr, *GotLock = nullptr;
+  ASSERT_TRUE(cvBitmap_LockForRead(Want, &WantLock, 0, 0, CV_PIXELFORMAT_32BIT_XRGB, 0, 0));
+  ASSERT_TRUE(cvBitmap_LockForRead(Got, &GotLock, 0, 0, CV_PIXELFORMAT_32BIT_XRGB, 0, 0));
+  const auto* W = static_cast<const uint32_t*>(cvBitmap_GetBits(WantLock));
+  const auto* G = static_cast<const uint32_t*>(cvBitmap_GetBits(GotLock));
+  int Lines = 0;
+  for (int I = 0; I < 300 * 200; ++I) {
+    ASSERT_EQ(G[I] & 0xFFFFFF, W[I] & 0xFFFFFF) << I;
+    Lines += (G[I] & 0xFFFFFF) == 0x10FF20;
+  }
+  EXPECT_GT(Lines, 1000);
+  cvBitmap_UnLock(WantLock);
+  cvBitmap_UnLock(GotLock);
+  cvBitmap_Destroy(&Want);
+  cvBitmap_Destroy(&Got);
+
+  const Result Unknown = Tool("template \"" + SamplePath() + "\" Hat \"" + Dir.File("h.png") + "\"");
+  EXPECT_EQ(Unknown.Status, 1);
+  EXPECT_NE(Unknown.Err.find("no material \"Hat\"; its materials:\n  0 Face\n"), std::string::npos)
+      << Unknown.Err;
+  cvtest::WriteFileBytes(Dir.File("junk.act"), std::vector<uint8_t>(300, 0x5A));
+  EXPECT_EQ(Tool("template \"" + Dir.File("junk.act") + "\" 0 \"" + Dir.File("j.png") + "\"").Status, 1);
+  for (const char* Bad : {"Face o.png --size 0x10", "Face o.png --size 9000x10",
+                          "Face o.png --color red", "Face", "Face o.bmp"})
+    EXPECT_EQ(Tool("template \"" + SamplePath() + "\" " + Bad).Status, 2) << Bad;
+}
+
 TEST(ActorTool, HelpForTheToolAndEachCommand) {
   const Result Top = Tool("--help");
   EXPECT_EQ(Top.Status, 0);
   for (const char* Cmd : {"sample", "info", "help"})
     EXPECT_NE(Top.Out.find(Cmd), std::string::npos) << Top.Out;
-  for (const char* Cmd : {"sample", "info"}) {
+  for (const char* Cmd : {"sample", "info", "template"}) {
     const std::string Usage = std::string("Usage: actortool ") + Cmd;
     const Result A = Tool(std::string("help ") + Cmd), B = Tool(std::string(Cmd) + " --help");
     EXPECT_EQ(A.Status, 0);

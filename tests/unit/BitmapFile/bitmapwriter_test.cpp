@@ -173,6 +173,35 @@ TEST(BitmapWriter, PhotoPixelsTakeTheirPalettesNearestEntry) {
   }
 }
 
+TEST(BitmapWriter, TrueColourFileKeepsEveryTexel) {
+  // Asked for true colour, a 24-bit bitmap goes into a 24-bit file that
+  // reads back texel for texel; a palettised one stays 8-bit.
+  cvtest::TempDir dir;
+  cvBitmap* bitmap = bftest::MakeBitmap(33, 7, CV_PIXELFORMAT_24BIT_RGB, [](int x, int y, uint8_t* p) {
+    p[0] = (uint8_t)(x * 7), p[1] = (uint8_t)(y * 31 + x), p[2] = (uint8_t)(255 - x);
+  });
+  ASSERT_TRUE(BitmapWriter().Write(bitmap, dir.File("t.bmp").c_str(), true));
+  const Bytes file = cvtest::ReadFileBytes(dir.File("t.bmp"));
+  ASSERT_EQ(file.size(), 54u + 100 * 7);  // rows of 99 bytes padded to 100
+  EXPECT_EQ(cvLE_Get16(&file[28]), 24);
+  cvBitmap* back = cvBitmap_CreateFromFileName(nullptr, dir.File("t.bmp").c_str());
+  cvBitmap* lock = nullptr;
+  ASSERT_TRUE(back && cvBitmap_LockForRead(back, &lock, 0, 0, CV_PIXELFORMAT_24BIT_RGB, 0, 0));
+  cvBitmap_Info info{};
+  cvBitmap_GetInfo(lock, &info, nullptr);
+  const uint8_t* got = static_cast<const uint8_t*>(cvBitmap_GetBits(lock));
+  for (int y = 0; y < 7; ++y)
+    for (int i = 0; i < 33 * 3; ++i)
+      ASSERT_EQ(got[y * info.Stride * 3 + i], cvBitmap_GetMipData(bitmap, 0)[y * 33 * 3 + i]);
+  cvBitmap_UnLock(lock);
+  cvBitmap_Destroy(&back);
+  cvBitmap_Destroy(&bitmap);
+  bitmap = PalettedBitmap(4, 4, 4);
+  ASSERT_TRUE(BitmapWriter().Write(bitmap, dir.File("p.bmp").c_str(), true));
+  EXPECT_EQ(cvLE_Get16(&cvtest::ReadFileBytes(dir.File("p.bmp"))[28]), 8);
+  cvBitmap_Destroy(&bitmap);
+}
+
 TEST(BitmapWriter, MissingDirectoryFails) {
   cvtest::TempDir dir;
   cvBitmap* bitmap = PalettedBitmap(4, 4, 4);

@@ -21,7 +21,7 @@ namespace {
 // A BMP laid out field by field. An InfoSize of 12 writes the old header;
 // masks go inside headers of 52 bytes or more and after a 40-byte one when the
 // compression is 3 (three masks) or 6 (four).
-struct Spec {
+struct Layout {
   int32_t Width = 1, Height = 1;
   uint16_t Bits = 24;
   uint32_t Compression = 0;
@@ -34,7 +34,7 @@ struct Spec {
   Bytes Trailing{};  // bytes after the pixels that the reader must leave alone
 };
 
-Bytes Build(const Spec& S) {
+Bytes Build(const Layout& S) {
   Bytes info;
   if (S.InfoSize == 12) {
     bftest::Put32(info, 12);
@@ -183,7 +183,7 @@ TEST(BmpRead, FilesImageMagickWrites) {
 
 struct BuiltCase {
   const char* Label;
-  Spec File;
+  Layout File;
   cvPixelFormat Format;
   std::array<int, 4> Bits;
 };
@@ -278,7 +278,7 @@ TEST(BmpRead, TopDownRowsOfEveryKind) {
   // Top-down files keep their row order, whatever the pixels are.
   for (const uint16_t bits : {16, 32}) {
     const int bpp = bits / 8;
-    const Spec s{.Width = 2, .Height = -3, .Bits = bits, .Pixels = MaskedRows(2, 3, bpp)};
+    const Layout s{.Width = 2, .Height = -3, .Bits = bits, .Pixels = MaskedRows(2, 3, bpp)};
     cvBitmap* bitmap = bftest::ReadBitmap(Build(s));
     ASSERT_NE(bitmap, nullptr) << bits;
     const uint8_t* second = cvBitmap_GetMipData(bitmap, 0) + (size_t)bitmap->System.Stride * bpp;
@@ -288,7 +288,7 @@ TEST(BmpRead, TopDownRowsOfEveryKind) {
   }
   // Indices of 3-pixel rows, plain and run-length coded; the runs reach into
   // the padding of the first row, where their pixels are dropped.
-  const std::pair<Spec, Bytes> indexed[] = {
+  const std::pair<Layout, Bytes> indexed[] = {
       {{.Width = 3, .Height = -2, .Bits = 4, .Table = Table(16), .Pixels = {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0}},
        {1, 2, 3, 4, 5, 6}},
       {{.Width = 3, .Height = -2, .Bits = 8, .Compression = 1, .Table = Table(16), .Pixels = {4, 7, 0, 0, 2, 9, 0, 1},
@@ -298,12 +298,12 @@ TEST(BmpRead, TopDownRowsOfEveryKind) {
         .Pixels = {8, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 1}},
        {1, 2, 1, 4, 5, 6}},
   };
-  for (const auto& [spec, rows] : indexed) {
-    cvBitmap* bitmap = bftest::ReadBitmap(Build(spec));
-    ASSERT_NE(bitmap, nullptr) << spec.Compression;
+  for (const auto& [layout, rows] : indexed) {
+    cvBitmap* bitmap = bftest::ReadBitmap(Build(layout));
+    ASSERT_NE(bitmap, nullptr) << layout.Compression;
     const uint8_t* pixels = cvBitmap_GetMipData(bitmap, 0);
-    EXPECT_EQ(Bytes(pixels, pixels + 3), Bytes(rows.begin(), rows.begin() + 3)) << spec.Compression;
-    EXPECT_EQ(Bytes(pixels + 4, pixels + 7), Bytes(rows.begin() + 3, rows.end())) << spec.Compression;
+    EXPECT_EQ(Bytes(pixels, pixels + 3), Bytes(rows.begin(), rows.begin() + 3)) << layout.Compression;
+    EXPECT_EQ(Bytes(pixels + 4, pixels + 7), Bytes(rows.begin() + 3, rows.end())) << layout.Compression;
     cvBitmap_Destroy(&bitmap);
   }
 }
