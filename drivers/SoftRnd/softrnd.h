@@ -54,6 +54,8 @@ struct Texture {
   int32_t MaskU = 0, MaskV = 0;  // Width-1, Height-1 when powers of two, else -1
 };
 
+// Whether Cache matches the texture, its palette and its alpha texture.
+bool TextureCacheFresh(const Texture* texture);
 // Makes sure Cache matches the texture; returns the pixels.
 const uint32_t* TexturePixels(Texture* texture);
 

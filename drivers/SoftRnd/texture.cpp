@@ -18,13 +18,18 @@ static uint32_t paletteEntry(const Texture* palette, uint32_t index) {
 
 static bool isPow2(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
 
-const uint32_t* TexturePixels(Texture* t) {
+bool TextureCacheFresh(const Texture* t) {
   const Texture* pal = t->Palette;
   const Texture* alpha = t->Alpha;
-  bool fresh = !t->Cache.empty() && t->CacheVersion == t->Version && t->CachePalette == pal &&
-               t->CacheAlpha == alpha && (!pal || t->CachePaletteVersion == pal->Version) &&
-               (!alpha || t->CacheAlphaVersion == alpha->Version);
-  if (fresh) return t->Cache.data();
+  return !t->Cache.empty() && t->CacheVersion == t->Version && t->CachePalette == pal &&
+         t->CacheAlpha == alpha && (!pal || t->CachePaletteVersion == pal->Version) &&
+         (!alpha || t->CacheAlphaVersion == alpha->Version);
+}
+
+const uint32_t* TexturePixels(Texture* t) {
+  if (TextureCacheFresh(t)) return t->Cache.data();
+  const Texture* pal = t->Palette;
+  const Texture* alpha = t->Alpha;
 
   const int32_t w = t->LevelWidth[0], h = t->LevelHeight[0];
   t->Cache.assign((size_t)w * h, 0xFF000000u);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -454,4 +455,101 @@ TEST(RenderAccuracy, TexelsStayWithinHalfAPixelOfTheExactMapping) {
     EXPECT_EQ(m.Coverage, 0) << "triangle " << i;
     EXPECT_EQ(m.Texel, 0) << "triangle " << i;
   }
+}
+
+// --- Drawing threads -----------------------------------------------------------------
+
+namespace {
+
+// Draws two frames of a scene in which the order of drawing shows (blended
+// and additive polygons, depth without writes, texture and palette changes
+// in mid-scene, decals over polygons) with SOFTRND_THREADS=THREADS, and
+// returns both frames. POLYGONS small polygons follow the scripted ones.
+std::vector<uint32_t> DrawScene(const char* threads, int32_t polygons) {
+  setenv("SOFTRND_THREADS", threads, 1);
+  SoftEngine s{203, 151};
+  unsetenv("SOFTRND_THREADS");
+  std::vector<uint32_t> frames;
+  if (!s.Engine) return frames;
+  cvEngine_EnableFrameRateCounter(s.Engine, 0);
+  cvDriver_Table* d = s.Driver();
+  void *rgb = nullptr, *indexed = nullptr, *palette = nullptr;
+  std::vector<uint32_t> texels(16 * 16);
+  int32_t pitch;
+  // While the palette is locked, WHILELOCKED may draw with the texture.
+  auto setPalette = [&](uint32_t seed, const std::function<void()>& whileLocked = {}) {
+    auto* e = static_cast<uint32_t*>(d->LockTexture(palette, 0, &pitch));
+    if (!e) return;
+    if (whileLocked) whileLocked();
+    for (uint32_t i = 0; i < 256; ++i) e[i] = 0xFF000000u | ((i * 0x2F1B3u + seed) & 0xFFFFFF);
+    d->UnlockTexture(palette, 0);
+  };
+  uint32_t state = 12345;
+  auto next = [&](float lo, float hi) {
+    state = state * 1664525u + 1013904223u;
+    return lo + (hi - lo) * (float)(state >> 8) / 16777216.0f;
+  };
+  const uint32_t kinds[] = {0, CV_DRIVER_POLY_BLEND, CV_DRIVER_POLY_ADDITIVE, CV_DRIVER_POLY_NOZWRITE,
+                            CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_NOZTEST};
+  for (int frame = 0; frame < 2; ++frame) {
+    if (!cvEngine_BeginFrame(s.Engine, nullptr, 1)) return {};
+    // Made once the first frame has begun (which resets the driver's textures).
+    if (frame == 0) {
+      for (size_t i = 0; i < texels.size(); ++i) texels[i] = 0xFF000000u | (uint32_t)(i * 0x10305u);
+      rgb = MakeTexture(d, 16, 16, texels);
+      cvDriver_PixelFormat pal8{1, CV_DRIVER_FORMAT_3D}, argb{17, CV_DRIVER_FORMAT_PALETTE};
+      indexed = d->CreateTexture(4, 4, 1, &pal8);
+      palette = d->CreateTexture(256, 1, 1, &argb);
+      auto* p = indexed ? static_cast<uint8_t*>(d->LockTexture(indexed, 0, &pitch)) : nullptr;
+      if (!rgb || !p || !palette) return {};
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) p[y * pitch + x] = (uint8_t)(y * 4 + x);
+      d->UnlockTexture(indexed, 0);
+      setPalette(1);
+      d->SetPalette(indexed, palette);
+    }
+    for (int32_t i = 0; i < 600 + polygons; ++i) {
+      const float size = i < 600 ? next(5, 120) : next(0.5f, 4);
+      const float x = next(-20, 215), y = next(-20, 165);
+      cvDriver_Vertex v[4];
+      for (int k = 0; k < 4; ++k) {
+        const float a = (float)k * 1.5707963f + next(-0.3f, 0.3f);
+        v[k] = V(x + size * std::cos(a), y + size * std::sin(a), next(1, 20), next(-1, 2), next(-1, 2),
+                 next(0, 255), next(0, 255), next(0, 255), next(0, 255));
+      }
+      const uint32_t flags = kinds[i % 5];
+      if (i % 3 == 0)
+        d->RenderGouraudPoly(v, 3 + i % 2, flags);
+      else
+        d->RenderTexturedPoly(v, 3 + i % 2, i % 3 == 1 ? rgb : indexed, flags);
+      // Texels and palette entries change while polygons drawn with the old
+      // ones may still wait to be drawn.
+      if (i == 200) {
+        auto* t = static_cast<uint32_t*>(d->LockTexture(rgb, 0, &pitch));
+        if (!t) return {};
+        std::fill(t, t + 16 * 4, 0xFF20E040u + (uint32_t)frame);
+        d->UnlockTexture(rgb, 0);
+      }
+      if (i == 590 + frame)
+        setPalette(0x804020u + (uint32_t)frame, [&] {
+          for (cvDriver_Vertex& corner : v) corner.Z = 0.5f;  // in front of everything
+          d->RenderTexturedPoly(v, 4, indexed, 0);
+        });
+      if (i % 250 == 0) d->DrawDecal(rgb, nullptr, (int32_t)x, (int32_t)y);
+    }
+    if (!cvEngine_EndFrame(s.Engine)) return {};
+    frames.insert(frames.end(), s.Window.Frame().begin(), s.Window.Frame().end());
+  }
+  return frames;
+}
+
+}  // namespace
+
+TEST(RenderThreads, FramesAreTheSameWhateverTheNumberOfDrawingThreads) {
+  const std::vector<uint32_t> one = DrawScene("1", 2000);
+  ASSERT_EQ(one.size(), 2u * 203 * 151);
+  for (const char* threads : {"2", "3", "5"}) EXPECT_EQ(DrawScene(threads, 2000), one) << threads << " threads";
+  // A scene of more polygons than the queue hands over before it draws
+  // everything and begins again.
+  EXPECT_EQ(DrawScene("2", 140000), DrawScene("1", 140000));
 }
