@@ -25,7 +25,12 @@ namespace {
 
 inline int32_t floorToInt(float f) {
   // Out-of-range and NaN coordinates sample texel 0 instead of overflowing.
-  return (f > -1.0e9f && f < 1.0e9f) ? (int32_t)std::floor(f) : 0;
+  if (!(f > -1.0e9f && f < 1.0e9f)) return 0;
+  // Truncation, one less below zero unless whole (which is a plain SSE2
+  // conversion where std::floor is a library call). Floats of 2^23 or more
+  // are whole, so converting the truncated value back is exact.
+  const int32_t i = (int32_t)f;
+  return f < (float)i ? i - 1 : i;
 }
 
 inline int32_t wrap(int32_t i, int32_t size, int32_t mask) {
@@ -57,20 +62,29 @@ inline uint32_t blendPixel(uint32_t dst, uint32_t src, uint32_t alpha, uint32_t 
 // every value between them is in range too and the loop needs no clamping.
 struct FixedColour {
   int32_t R, G, B, A, DR, DG, DB, DA;
+  FixedColour() : R(0), G(0), B(0), A(0), DR(0), DG(0), DB(0), DA(0) {}
   FixedColour(const float at[A_COUNT], const float dx[A_COUNT], int32_t count) {
-    Setup(at[A_R], dx[A_R], count, R, DR);
-    Setup(at[A_G], dx[A_G], count, G, DG);
-    Setup(at[A_B], dx[A_B], count, B, DB);
-    Setup(at[A_A], dx[A_A], count, A, DA);
+    // One divide for the four steps: (last - first) / (count - 1) is taken
+    // as a product with the reciprocal, nudged by 2^-20 away from zero. The
+    // difference is below 2^24 and count below 2^13, so the product is
+    // within 2^-28 of the exact quotient, whose fraction is 0 or at least
+    // 2^-13: truncating gives exactly what an integer divide gives.
+    const double inverse = count > 1 ? 1.0 / (double)(count - 1) : 0.0;
+    Setup(at[A_R], dx[A_R], count, inverse, R, DR);
+    Setup(at[A_G], dx[A_G], count, inverse, G, DG);
+    Setup(at[A_B], dx[A_B], count, inverse, B, DB);
+    Setup(at[A_A], dx[A_A], count, inverse, A, DA);
   }
   static int32_t toFixed(float v) {
     // NaN and values outside 0..255 are clamped.
     return v > 0.0f ? (v < 255.0f ? (int32_t)(v * 65536.0f) : 255 << 16) : 0;
   }
-  static void Setup(float first, float step, int32_t count, int32_t& value, int32_t& delta) {
+  static void Setup(float first, float step, int32_t count, double inverse, int32_t& value,
+                    int32_t& delta) {
     value = toFixed(first);
     const int32_t last = count > 1 ? toFixed(first + step * (float)(count - 1)) : value;
-    delta = count > 1 ? (last - value) / (count - 1) : 0;
+    const double q = (double)(last - value) * inverse;
+    delta = (int32_t)(q + (q < 0.0 ? -0x1p-20 : 0x1p-20));
   }
   static uint32_t channel(int32_t v) { return (uint32_t)v >> 16; }
   void Step() {
@@ -159,7 +173,8 @@ void drawTexturedSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const flo
   const bool blend = (flags & (CV_DRIVER_POLY_BLEND | CV_DRIVER_POLY_ADDITIVE)) != 0;
   const bool keyed = (flags & CV_DRIVER_POLY_COLORKEY) != 0;
   const bool modulateColour = (modulate & 1) != 0, modulateAlpha = (modulate & 2) != 0;
-  FixedColour c(at, dx, x1 - x0);
+  // Texels at full colour and alpha leave the colours unused.
+  FixedColour c = modulate ? FixedColour(at, dx, x1 - x0) : FixedColour();
   const float dw = dx[A_W];
   float w = at[A_W];
   float u0 = at[A_UW] / w, v0 = at[A_VW] / w;
@@ -219,22 +234,39 @@ void drawSpan(Frame& frame, int32_t y, int32_t x0, int32_t x1, const float at[A_
     drawTexturedSpan<false>(frame, y, x0, x1, at, dx, tex, flags, modulate);
 }
 
-// X where the edge from A down to B crosses row Y. Triangles that share an
+// An edge from A down to B, and the X where it crosses row Y. Triangles that share an
 // edge compute it from the same two vertices in the same order, so they
 // agree on it to the bit and every pixel along it is drawn by exactly one.
-inline float edgeX(const ScreenVertex& a, const ScreenVertex& b, float y) {
-  return a.X + (y - a.Y) * ((b.X - a.X) / (b.Y - a.Y));
-}
+// The slope is taken once per edge.
+struct Edge {
+  float X, Y, Slope;
+  Edge(const ScreenVertex& a, const ScreenVertex& b) : X(a.X), Y(a.Y), Slope((b.X - a.X) / (b.Y - a.Y)) {}
+  float At(float y) const { return X + (y - Y) * Slope; }
+};
 
-// The first whole number at or above F, kept within 0 .. Limit.
+// The first whole number at or above F, kept within 0 .. Limit (0 for NaN).
 inline int32_t ceilWithin(float f, int32_t limit) {
-  const float c = std::ceil(f);
-  return c <= 0.0f ? 0 : (c >= (float)limit ? limit : (int32_t)c);
+  if (!(f > 0.0f)) return 0;
+  if (f >= (float)limit) return limit;
+  const int32_t i = (int32_t)f;
+  return f > (float)i ? i + 1 : i;
 }
 
 template <bool Textured>
 void drawTriangle(Frame& frame, Band band, const ScreenVertex& p0, const ScreenVertex& p1,
                   const ScreenVertex& p2, const Sampler& tex, uint32_t flags, uint32_t modulate) {
+  const ScreenVertex* v[3] = {&p0, &p1, &p2};
+  std::sort(v, v + 3, [](const ScreenVertex* a, const ScreenVertex* b) { return a->Y < b->Y; });
+  const ScreenVertex &top = *v[0], &mid = *v[1], &bot = *v[2];
+  if (!(bot.Y > top.Y)) return;
+  // Rows whose centres lie in top.Y <= y < bot.Y; in each, the pixels whose
+  // centres lie in left <= x < right.
+  // Only the band's rows: a row's pixels depend on nothing drawn in other
+  // rows, so bands drawn apart give the same picture as one pass.
+  const int32_t yStart = std::max(ceilWithin(top.Y, frame.Height), band.Top);
+  const int32_t yEnd = std::min(ceilWithin(bot.Y, frame.Height), band.Bottom);
+  if (yStart >= yEnd) return;
+
   // The attribute planes in double precision: steep, large triangles lose
   // too much of U/Z and V/Z to cancellation in float.
   const double e1x = (double)p1.X - p0.X, e1y = (double)p1.Y - p0.Y;
@@ -249,21 +281,11 @@ void drawTriangle(Frame& frame, Band band, const ScreenVertex& p0, const ScreenV
     dy[i] = (d2 * e1x - d1 * e2x) / area;
     fdx[i] = (float)dx[i];
   }
-  const ScreenVertex* v[3] = {&p0, &p1, &p2};
-  std::sort(v, v + 3, [](const ScreenVertex* a, const ScreenVertex* b) { return a->Y < b->Y; });
-  const ScreenVertex &top = *v[0], &mid = *v[1], &bot = *v[2];
-  if (!(bot.Y > top.Y)) return;
-
-  // Rows whose centres lie in top.Y <= y < bot.Y; in each, the pixels whose
-  // centres lie in left <= x < right.
-  // Only the band's rows: a row's pixels depend on nothing drawn in other
-  // rows, so bands drawn apart give the same picture as one pass.
-  const int32_t yStart = std::max(ceilWithin(top.Y, frame.Height), band.Top);
-  const int32_t yEnd = std::min(ceilWithin(bot.Y, frame.Height), band.Bottom);
+  const Edge major(top, bot), upper(top, mid), lower(mid, bot);
   for (int32_t y = yStart; y < yEnd; ++y) {
     const float yc = (float)y;
-    float xa = edgeX(top, bot, yc);
-    float xb = yc < mid.Y ? edgeX(top, mid, yc) : edgeX(mid, bot, yc);
+    float xa = major.At(yc);
+    float xb = yc < mid.Y ? upper.At(yc) : lower.At(yc);
     if (xa > xb) std::swap(xa, xb);
     const int32_t x0 = ceilWithin(xa, frame.Width), x1 = ceilWithin(xb, frame.Width);
     if (x0 >= x1) continue;
