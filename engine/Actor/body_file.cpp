@@ -66,15 +66,49 @@ struct IndexTops {
   uint16_t FaceMaterial = 0;
 };
 
-void Look(const cvBodyVertex* Vertices, int32_t Count, IndexTops* Tops) {
-  uint16_t top = Tops->VertexBone;
-  for (int32_t i = 0; i < Count; ++i) top = std::max(top, (uint16_t)Vertices[i].BoneIndex);
-  Tops->VertexBone = top;
+// Lanes of eight 16-bit fields, compared as unsigned numbers.
+typedef uint16_t Lanes __attribute__((vector_size(16)));
+
+Lanes LoadLanes(const uint8_t* Bytes) {
+  Lanes v;
+  std::memcpy(&v, Bytes, sizeof v);
+  return v;
 }
+Lanes MaxLanes(Lanes A, Lanes B) { return A > B ? A : B; }
+
+// Vertices are taken four at a time (96 bytes, six vectors of eight 16-bit
+// fields): the bone index, the last field of a 24-byte vertex, is lane 3 of
+// the second vector and lane 7 of the third of each pair of vertices. Four
+// running maxima keep the comparisons independent of each other.
+void Look(const cvBodyVertex* Vertices, int32_t Count, IndexTops* Tops) {
+  static_assert(sizeof(cvBodyVertex) == 24 && offsetof(cvBodyVertex, BoneIndex) == 22);
+  Lanes top[4] = {};
+  const int32_t whole = Count / 4 * 4;
+  for (int32_t i = 0; i < whole; i += 4) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Vertices + i);
+    top[0] = MaxLanes(top[0], LoadLanes(bytes + 16));
+    top[1] = MaxLanes(top[1], LoadLanes(bytes + 32));
+    top[2] = MaxLanes(top[2], LoadLanes(bytes + 64));
+    top[3] = MaxLanes(top[3], LoadLanes(bytes + 80));
+  }
+  uint16_t best = std::max({Tops->VertexBone, top[0][3], top[1][7], top[2][3], top[3][7]});
+  for (int32_t i = whole; i < Count; ++i) best = std::max(best, (uint16_t)Vertices[i].BoneIndex);
+  Tops->VertexBone = best;
+}
+
+// A 16-byte normal is one vector; its bone index is lane 7.
 void Look(const cvBodyNormal* Normals, int32_t Count, IndexTops* Tops) {
-  uint16_t top = Tops->NormalBone;
-  for (int32_t i = 0; i < Count; ++i) top = std::max(top, (uint16_t)Normals[i].BoneIndex);
-  Tops->NormalBone = top;
+  static_assert(sizeof(cvBodyNormal) == 16 && offsetof(cvBodyNormal, BoneIndex) == 14);
+  Lanes top[2] = {};
+  const int32_t whole = Count / 2 * 2;
+  for (int32_t i = 0; i < whole; i += 2) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Normals + i);
+    top[0] = MaxLanes(top[0], LoadLanes(bytes));
+    top[1] = MaxLanes(top[1], LoadLanes(bytes + 16));
+  }
+  uint16_t best = std::max({Tops->NormalBone, top[0][7], top[1][7]});
+  for (int32_t i = whole; i < Count; ++i) best = std::max(best, (uint16_t)Normals[i].BoneIndex);
+  Tops->NormalBone = best;
 }
 void Look(const cvBodyBone*, int32_t, IndexTops*) {}
 
@@ -83,7 +117,6 @@ void Look(const cvBodyBone*, int32_t, IndexTops*) {}
 // keeping the largest of each lane; lane i of vector k holds field
 // (8k + i) mod 7 of a face.
 void Look(const cvBodyFace* Faces, int32_t Count, IndexTops* Tops) {
-  typedef uint16_t Lanes __attribute__((vector_size(16)));
   constexpr int kFields = 7;
   static_assert(sizeof(cvBodyFace) == kFields * sizeof(uint16_t));
   Lanes top[kFields] = {};
@@ -91,11 +124,7 @@ void Look(const cvBodyFace* Faces, int32_t Count, IndexTops* Tops) {
   for (int32_t f = 0; f < whole; f += 8) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Faces + f);
 #pragma GCC unroll 7
-    for (int k = 0; k < kFields; ++k) {
-      Lanes v;
-      std::memcpy(&v, bytes + sizeof(Lanes) * (size_t)k, sizeof v);
-      top[k] = top[k] > v ? top[k] : v;
-    }
+    for (int k = 0; k < kFields; ++k) top[k] = MaxLanes(top[k], LoadLanes(bytes + sizeof(Lanes) * (size_t)k));
   }
   uint16_t field[kFields] = {};
   uint16_t lanes[8 * kFields];

@@ -2,6 +2,7 @@
 #include "Anim/anim_keyblock.h"
 
 #include <cstring>
+#include <new>
 
 #include "Support/cvsupport.h"
 
@@ -54,18 +55,29 @@ void WriteBlockStart(ByteWriter& W, const KeyBlockRules& Rules, const cvTKArray*
   }
 }
 
-bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, std::vector<uint8_t>* Block, KeyBlockHeader* Header) {
+uint8_t* KeyBlock::Reserve(uint32_t Size) {
+  if (Size <= sizeof local_) {
+    data_ = local_;
+  } else {
+    heap_.reset(new (std::nothrow) uint8_t[Size]);
+    data_ = heap_.get();
+  }
+  size_ = data_ ? Size : 0;
+  return data_;
+}
+
+bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, KeyBlock* Block, KeyBlockHeader* Header) {
   uint32_t blockSize = 0;
   if (!cvVFile_ReadLE32(File, &blockSize) || blockSize > 0x7FFFFFFF || blockSize < 8 || blockSize > Remaining(File)) {
     CV_ERROR(-1);
     return false;
   }
-  Block->resize(blockSize);
-  if (!cvVFile_Read(File, Block->data(), blockSize)) {
+  uint8_t* data = Block->Reserve(blockSize);
+  if (!data || !cvVFile_Read(File, data, blockSize)) {
     CV_ERROR(-1);
     return false;
   }
-  const uint32_t flags = cvLE_Get32(Block->data()), count = cvLE_Get32(Block->data() + 4);
+  const uint32_t flags = cvLE_Get32(data), count = cvLE_Get32(data + 4);
   const uint32_t code = (flags >> 16) & 0xFF, compression = (flags >> 8) & 0xFF;
   if (code > 2 || !Rules.CompressionValid(compression) || count > 0x7FFFFFFF ||
       Rules.BlockSize(count, compression) != blockSize) {
@@ -79,16 +91,38 @@ bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, std::vector<uint8
   return true;
 }
 
-cvTKArray* ReadBlockTimes(ByteReader& R, const KeyBlockRules& Rules, const KeyBlockHeader& Header) {
-  cvTKArray* keys = cvTKArray_CreateEmpty(Rules.KeySizeForCode(Header.Code), Header.Count);
+cvTKArray* ReadBlockTimes(const KeyBlock& Block, const KeyBlockRules& Rules, const KeyBlockHeader& Header,
+                          const uint8_t** Values) {
+  const int32_t n = Header.Count;
+  const uint8_t* times = Block.Data() + 8;
+  cvTKArray* keys = cvTKArray_CreateEmpty(Rules.KeySizeForCode(Header.Code), n);
   if (!keys) return nullptr;
+  // The times are checked as they are stored, as TimesAscend checks them.
+  uint8_t* element = Elements(keys);
+  const size_t stride = static_cast<size_t>(keys->ElementSize);
+  bool ascending = true;
+  float previous = 0.0f;
+  auto store = [&](int32_t Index, float Time) {
+    ascending &= IsFinite(Time) && (Index == 0 || Time > previous);
+    previous = Time;
+    std::memcpy(element, &Time, sizeof Time);
+    element += stride;
+  };
   if (Header.Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    float start = 0.0f, delta = 0.0f;
-    R.F32(&start);
-    R.F32(&delta);
-    SetEvenTimes(keys, start, delta);
+    // Key k's time is k * delta + start with k as a float, as SetEvenTimes
+    // counts it. Up to 2^24 + 1 keys the two counts agree exactly; beyond,
+    // both repeat a time, and the keys are refused either way.
+    const float start = LoadF32(times), delta = LoadF32(times + 4);
+    for (int32_t k = 0; k < n; ++k) store(k, static_cast<float>(k) * delta + start);
+    *Values = times + 8;
   } else {
-    for (int32_t i = 0; i < Header.Count; ++i) R.F32(&TimeOf(keys, i));
+    for (int32_t k = 0; k < n; ++k) store(k, LoadF32(times + 4 * static_cast<size_t>(k)));
+    *Values = times + 4 * static_cast<size_t>(n);
+  }
+  if (!ascending) {
+    cvTKArray_Destroy(&keys);
+    CV_ERROR(-1);
+    return nullptr;
   }
   return keys;
 }
@@ -185,6 +219,14 @@ cvTKArray* FinishKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBloc
     CV_ERROR(ErrorCode);
     return nullptr;
   }
+  Rules.PostProcess(Keys, Header.Code, Header.Looped);
+  if (InterpolationCode) *InterpolationCode = Header.Code;
+  if (Looped) *Looped = Header.Looped;
+  return Keys;
+}
+
+cvTKArray* FinishBinaryKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBlockHeader& Header,
+                            int* InterpolationCode, int* Looped) {
   Rules.PostProcess(Keys, Header.Code, Header.Looped);
   if (InterpolationCode) *InterpolationCode = Header.Code;
   if (Looped) *Looped = Header.Looped;

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "Anim/cvanim.h"
 #include "Anim/anim_util.h"
@@ -47,12 +47,45 @@ bool TimeSectionBytes(uint64_t Count, uint32_t Compression, uint64_t* Bytes);
 // Binary form: the size word, flags word and count, then the times.
 void WriteBlockStart(ByteWriter& W, const KeyBlockRules& Rules, const cvTKArray* Keys, int Code,
                      uint32_t Compression, int Looped);
+// One binary key block read whole. Blocks of ordinary size (up to a few
+// hundred keys) are held in the object itself, so reading a path's channels
+// takes no heap block besides the keys; larger ones are put on the heap.
+class KeyBlock {
+ public:
+  KeyBlock() = default;
+  KeyBlock(const KeyBlock&) = delete;
+  KeyBlock& operator=(const KeyBlock&) = delete;
+  // Room for Size bytes, not cleared; null when memory runs out.
+  uint8_t* Reserve(uint32_t Size);
+  const uint8_t* Data() const { return data_; }
+  uint32_t Size() const { return size_; }
+
+ private:
+  uint8_t local_[4096];
+  std::unique_ptr<uint8_t[]> heap_;
+  uint8_t* data_ = nullptr;
+  uint32_t size_ = 0;
+};
+
 // Reads a whole block into Block and its header; logs -1 and fails on any bad
-// field. The values follow at Block[8] on.
-bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, std::vector<uint8_t>* Block, KeyBlockHeader* Header);
-// A key array for the header's keys with their times read from R; null when
-// memory runs out.
-cvTKArray* ReadBlockTimes(ByteReader& R, const KeyBlockRules& Rules, const KeyBlockHeader& Header);
+// field. The time section follows at Data() + 8. The block's size has been
+// matched to the count, so the sections that the count and compression call
+// for lie inside it exactly.
+bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, KeyBlock* Block, KeyBlockHeader* Header);
+// The little-endian float at P (no bounds check: for sections whose size
+// ReadBlockStart has checked).
+inline float LoadF32(const uint8_t* P) {
+  const uint32_t bits = cvLE_Get32(P);
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
+// A key array for the header's keys with their times from the block's time
+// section; Values receives the first byte of the value section behind it.
+// Null when memory runs out, and with -1 logged when the times are not
+// finite and strictly ascending.
+cvTKArray* ReadBlockTimes(const KeyBlock& Block, const KeyBlockRules& Rules, const KeyBlockHeader& Header,
+                          const uint8_t** Values);
 // Writes the gathered block; logs 64 on failure.
 int WriteBlock(cvVFile* File, const ByteWriter& W);
 
@@ -72,10 +105,14 @@ cvTKArray* CreateTextKeys(const KeyBlockRules& Rules, const KeyBlockHeader& Head
 // Writes the text; logs 64 on failure.
 int WriteTextBlock(cvVFile* File, const std::string& Text);
 
-// Ends a read: keys whose times do not ascend are destroyed (logging
+// Ends a text read: keys whose times do not ascend are destroyed (logging
 // ErrorCode); the others are post-processed and the header's code and loop
 // flag handed out.
 cvTKArray* FinishKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBlockHeader& Header, int ErrorCode,
                       int* InterpolationCode, int* Looped);
+// Ends a binary read, whose times ReadBlockTimes has checked: the keys are
+// post-processed and the header's code and loop flag handed out.
+cvTKArray* FinishBinaryKeys(cvTKArray* Keys, const KeyBlockRules& Rules, const KeyBlockHeader& Header,
+                            int* InterpolationCode, int* Looped);
 
 }  // namespace cvanim

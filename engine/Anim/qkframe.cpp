@@ -3,6 +3,7 @@
 // control points and the binary and text key blocks (with the one-axis and
 // even-times compressions chosen at write time).
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,18 +37,8 @@ float SquareMagnitude(const cvQuaternion& Q) {
 }
 
 // Whether Next is negated to lie in the hemisphere of Q: when |(Q+Next)^2| <=
-// |(Q-Next)^2|. Those magnitudes are |Q+Next|^4 and |Q-Next|^4, and
-// |Q+Next|^2 - |Q-Next|^2 = 4 Q.Next, so unless the two lengths lie within a
-// thousandth of each other (a thousand times the float rounding of the full
-// computation) the sign of the dot product decides. Near ties, NaNs and
-// infinities take the full computation, so the answer is always the one it
-// gives.
+// |(Q-Next)^2|, with the float roundings of the quaternion functions.
 bool FlipsToHemisphere(const cvQuaternion& Q, const cvQuaternion& Next) {
-  const double dot = (double)Q.W * Next.W + (double)Q.X * Next.X + (double)Q.Y * Next.Y + (double)Q.Z * Next.Z;
-  const double lengths = (double)Q.W * Q.W + (double)Q.X * Q.X + (double)Q.Y * Q.Y + (double)Q.Z * Q.Z +
-                         (double)Next.W * Next.W + (double)Next.X * Next.X + (double)Next.Y * Next.Y +
-                         (double)Next.Z * Next.Z;
-  if (4.0 * std::fabs(dot) > 1e-3 * lengths) return dot < 0.0;
   const cvQuaternion sum{Q.W + Next.W, Q.X + Next.X, Q.Y + Next.Y, Q.Z + Next.Z};
   const cvQuaternion diff{Q.W - Next.W, Q.X - Next.X, Q.Y - Next.Y, Q.Z - Next.Z};
   return SquareMagnitude(sum) <= SquareMagnitude(diff);
@@ -167,15 +158,48 @@ void cvQKFrame_LerpSquad(const void* KeyA, const void* KeyB, float T, cvQuaterni
 }
 
 void cvQKFrame_AlignHemispheres(cvTKArray* KeyList) {
-  for (int32_t k = 0; k + 1 < KeyList->Count; ++k) {
-    const cvQuaternion& q = Key(KeyList, k)->Q;
-    cvQuaternion& next = Key(KeyList, k + 1)->Q;
-    if (FlipsToHemisphere(q, next)) {
-      next.W = -next.W;
-      next.X = -next.X;
-      next.Y = -next.Y;
-      next.Z = -next.Z;
+  const int32_t n = KeyList->Count;
+  if (n < 2) return;
+  // FlipsToHemisphere compares |Q+Next|^4 with |Q-Next|^4, and
+  // |Q+Next|^2 - |Q-Next|^2 = 4 Q.Next, so the sign of the dot product decides
+  // unless the two lie within a thousandth of L = |Q|^2 + |Next|^2 of each
+  // other (a thousand times the float rounding of the full computation), or
+  // L leaves [1e-15, 1e15], where the fourth powers would leave the range of
+  // normal floats and ties appear that the dot product does not know. Inside
+  // both, the dot product taken in float lanes lies within about 1e-6 L of
+  // the exact one, so its sign is the exact one's; everything else (near
+  // ties, NaNs, infinities) takes the full computation. Each key's squared
+  // length is taken once: negating a key leaves it as it is.
+  typedef float Quad __attribute__((vector_size(16)));
+  typedef int32_t Mask __attribute__((vector_size(16)));
+  const size_t stride = static_cast<size_t>(KeyList->ElementSize);
+  uint8_t* at = ElementAt(KeyList, 0) + offsetof(cvQKFrame_Key, Q);
+  auto load = [](const uint8_t* Q) {
+    Quad v;
+    std::memcpy(&v, Q, sizeof v);
+    return v;
+  };
+  Quad q = load(at);
+  const Quad square = q * q;
+  float qLength = (square[0] + square[1]) + (square[2] + square[3]);
+  for (int32_t k = 1; k < n; ++k) {
+    uint8_t* const last = at;
+    at += stride;
+    Quad next = load(at);
+    const Quad products = q * next, squares = next * next;
+    // {p0 + p1, p2 + p3, s0 + s1, s2 + s3}
+    const Quad pairs = __builtin_shuffle(products, squares, Mask{0, 2, 4, 6}) +
+                       __builtin_shuffle(products, squares, Mask{1, 3, 5, 7});
+    const float dot = pairs[0] + pairs[1], nextLength = pairs[2] + pairs[3];
+    const float lengths = qLength + nextLength;
+    const bool clear = 4.0f * std::fabs(dot) > 1e-3f * lengths && lengths >= 1e-15f && lengths <= 1e15f;
+    if (clear ? dot < 0.0f
+              : FlipsToHemisphere(*reinterpret_cast<const cvQuaternion*>(last), *reinterpret_cast<const cvQuaternion*>(at))) {
+      next = -next;
+      std::memcpy(at, &next, sizeof next);
     }
+    q = next;
+    qLength = nextLength;
   }
 }
 
@@ -231,33 +255,24 @@ int cvQKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int Interpola
 }
 
 cvTKArray* cvQKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Looped) {
-  std::vector<uint8_t> block;
+  KeyBlock block;
   KeyBlockHeader header;
   if (!ReadBlockStart(File, kRules, &block, &header)) return nullptr;
-  ByteReader r(block.data() + 8, block.size() - 8);
-  cvTKArray* keys = ReadBlockTimes(r, kRules, header);
+  const uint8_t* values = nullptr;
+  cvTKArray* keys = ReadBlockTimes(block, kRules, header, &values);
   if (!keys) return nullptr;
   const int32_t n = header.Count;
   if (header.Compression & CV_KFRAME_COMPRESS_ONEAXIS) {
-    cvVec3d axis{0.0f, 0.0f, 0.0f};
-    r.F32(&axis.X);
-    r.F32(&axis.Y);
-    r.F32(&axis.Z);
-    for (int32_t i = 0; i < n; ++i) {
-      float angle = 0.0f;
-      r.F32(&angle);
-      cvQuaternion_SetFromAxisAngle(&Key(keys, i)->Q, &axis, angle);
-    }
+    const cvVec3d axis{LoadF32(values), LoadF32(values + 4), LoadF32(values + 8)};
+    for (int32_t i = 0; i < n; ++i)
+      cvQuaternion_SetFromAxisAngle(&Key(keys, i)->Q, &axis, LoadF32(values + 12 + 4 * static_cast<size_t>(i)));
   } else {
     for (int32_t i = 0; i < n; ++i) {
-      cvQuaternion& q = Key(keys, i)->Q;
-      r.F32(&q.W);
-      r.F32(&q.X);
-      r.F32(&q.Y);
-      r.F32(&q.Z);
+      const uint8_t* v = values + 16 * static_cast<size_t>(i);
+      Key(keys, i)->Q = {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8), LoadF32(v + 12)};
     }
   }
-  return FinishKeys(keys, kRules, header, -1, InterpolationCode, Looped);
+  return FinishBinaryKeys(keys, kRules, header, InterpolationCode, Looped);
 }
 
 int cvQKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {

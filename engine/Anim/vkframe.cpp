@@ -171,19 +171,17 @@ int cvVKFrame_WriteBinary(cvVFile* File, const cvTKArray* KeyList, int Interpola
 }
 
 cvTKArray* cvVKFrame_ReadBinary(cvVFile* File, int* InterpolationCode, int* Looped) {
-  std::vector<uint8_t> block;
+  KeyBlock block;
   KeyBlockHeader header;
   if (!ReadBlockStart(File, kRules, &block, &header)) return nullptr;
-  ByteReader r(block.data() + 8, block.size() - 8);
-  cvTKArray* keys = ReadBlockTimes(r, kRules, header);
+  const uint8_t* values = nullptr;
+  cvTKArray* keys = ReadBlockTimes(block, kRules, header, &values);
   if (!keys) return nullptr;
   for (int32_t i = 0; i < header.Count; ++i) {
-    cvVec3d& v = Key(keys, i)->V;
-    r.F32(&v.X);
-    r.F32(&v.Y);
-    r.F32(&v.Z);
+    const uint8_t* v = values + 12 * static_cast<size_t>(i);
+    Key(keys, i)->V = {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
   }
-  return FinishKeys(keys, kRules, header, -1, InterpolationCode, Looped);
+  return FinishBinaryKeys(keys, kRules, header, InterpolationCode, Looped);
 }
 
 int cvVKFrame_WriteText(cvVFile* File, const cvTKArray* KeyList, int InterpolationCode, int Looped) {

@@ -313,10 +313,8 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
     size_t Offset;
     uint16_t Value;
   } pokes[] = {
-      {VertexOffset() + 22, (uint16_t)b->BoneCount},                      // vertex bone
-      {VertexOffset() + b->VertexCount * 24u + 2 + 14, 0xFFFF},           // normal bone -1
-      {BoneOffset(b) + 72, 0},                                           // root names itself
-      {BoneOffset(b) + 76 + 72, 1},                                      // bone 1 names itself
+      {BoneOffset(b) + 72, 0},       // root names itself
+      {BoneOffset(b) + 76 + 72, 1},  // bone 1 names itself
   };
   for (const Poke& poke : pokes) {
     auto bad = good;
@@ -324,19 +322,29 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
     EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr) << poke.Offset;
     EXPECT_LOGGED(98);
   }
-  // Each field of each face (faces are checked eight at a time, the rest one
-  // by one): the count itself is refused, the last valid index read.
+  // Every index field of every vertex, normal and face (they are checked a
+  // few records at a time, the rest one by one): the count itself and -1
+  // are refused, the last valid index read.
+  const size_t normals = VertexOffset() + b->VertexCount * 24u + 2;
+  std::vector<std::pair<size_t, int32_t>> fields;  // offset, count of what the field names
+  for (int32_t v = 0; v < b->VertexCount; ++v) fields.push_back({VertexOffset() + 24u * (size_t)v + 22, b->BoneCount});
+  for (int32_t n = 0; n < b->NormalCount; ++n) fields.push_back({normals + 16u * (size_t)n + 14, b->BoneCount});
   ASSERT_GT(b->Levels[0].FaceCount, 8);
+  ASSERT_GT(b->VertexCount, 4);
   for (int32_t f = 0; f < b->Levels[0].FaceCount; ++f)
-    for (int field = 0; field < 7; ++field) {
-      const int32_t count = field < 3 ? b->VertexCount : field < 6 ? b->NormalCount : b->MaterialCount;
-      auto edited = good;
-      cvLE_Put16(&edited[faces + 14u * (size_t)f + 2u * (size_t)field], (uint16_t)count);
-      EXPECT_EQ(ReadBody(BodyFileWith(edited)), nullptr) << f << " " << field;
-      cvLE_Put16(&edited[faces + 14u * (size_t)f + 2u * (size_t)field], (uint16_t)(count - 1));
-      BodyPtr read(ReadBody(BodyFileWith(edited)));
-      EXPECT_TRUE(read) << f << " " << field;
+    for (int field = 0; field < 7; ++field)
+      fields.push_back({faces + 14u * (size_t)f + 2u * (size_t)field,
+                        field < 3 ? b->VertexCount : field < 6 ? b->NormalCount : b->MaterialCount});
+  for (const auto& [offset, count] : fields) {
+    auto edited = good;
+    for (uint16_t wrong : {(uint16_t)count, (uint16_t)0xFFFF}) {
+      cvLE_Put16(&edited[offset], wrong);
+      EXPECT_EQ(ReadBody(BodyFileWith(edited)), nullptr) << offset << " " << wrong;
     }
+    cvLE_Put16(&edited[offset], (uint16_t)(count - 1));
+    BodyPtr read(ReadBody(BodyFileWith(edited)));
+    EXPECT_TRUE(read) << offset;
+  }
   // A bone-name block that names fewer bones than there are.
   auto bad = good;
   const size_t names = BoneOffset(b) + b->BoneCount * 76u;

@@ -178,9 +178,20 @@ TEST(QKFrame, AlignHemispheresDecidesAsTheQuaternionProducts) {
     if (i % 4 == 1) qs.push_back({-q.X, q.W, -q.Z, std::nextafter(q.Y, 2.0f)});
     if (i % 8 == 2) qs.push_back({-q.W, -q.X, -q.Y, -q.Z});  // opposite
   }
+  // Lengths from far below to far above float's range of squares, and
+  // neighbours of very different lengths.
+  std::uniform_real_distribution<float> exponent(-25.0f, 25.0f);
+  for (int i = 0; i < 3000; ++i) {
+    const float scale = std::pow(10.0f, exponent(rng));
+    qs.push_back({unit(rng) * scale, unit(rng) * scale, unit(rng) * scale, unit(rng) * scale});
+  }
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
   for (const cvQuaternion& q : {cvQuaternion{0, 0, 0, 0}, cvQuaternion{nan, 0, 0, 1}, cvQuaternion{0, inf, 0, 0},
-                                cvQuaternion{1e-30f, 0, 0, 0}, cvQuaternion{-1e30f, 1e30f, 0, 0}, cvQuaternion{1, 0, 0, 0}})
+                                cvQuaternion{1e-30f, 0, 0, 0}, cvQuaternion{-1e30f, 1e30f, 0, 0}, cvQuaternion{1, 0, 0, 0},
+                                // squares beyond float, at its smallest normal, denormal
+                                cvQuaternion{3e19f, 1, 0, 0}, cvQuaternion{2e19f, -1, 0, 0}, cvQuaternion{1e-19f, 0, 1e-19f, 0},
+                                cvQuaternion{-1e-19f, 0, 1e-19f, 0}, cvQuaternion{1e-40f, 1e-40f, 0, 0},
+                                cvQuaternion{-1e-40f, 0, 0, 1e-44f}, cvQuaternion{0, 1, 0, 0}, cvQuaternion{0, -1e-15f, 0, 0}})
     qs.push_back(q);
   cvTKArray* keys = cvQKFrame_CreateSlerp();
   for (size_t i = 0; i < qs.size(); ++i) {
