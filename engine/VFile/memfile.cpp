@@ -92,7 +92,7 @@ int MemGetS(void* Impl, char* Buffer, uint32_t Size) {
 int MemRead(void* Impl, void* Buffer, uint32_t Count) {
   MemFile* f = AsFile(Impl);
   if (!f || f->Position > f->Length || Count > f->Length - f->Position) return 0;
-  std::memcpy(Buffer, f->Data + f->Position, Count);
+  cvVFile_CopyBytes(Buffer, f->Data + f->Position, Count);
   f->Position += Count;
   return 1;
 }
@@ -102,7 +102,7 @@ int MemWrite(void* Impl, const void* Buffer, uint32_t Count) {
   if (!f || f->ReadOnly) return 0;
   uint64_t end = (uint64_t)f->Position + Count;
   if (!Grow(f, end, Count)) return 0;
-  std::memcpy(f->Data + f->Position, Buffer, Count);
+  cvVFile_CopyBytes(f->Data + f->Position, Buffer, Count);
   f->Position = (uint32_t)end;
   f->Length = std::max(f->Length, f->Position);
   return 1;

@@ -385,6 +385,21 @@ uint32_t cvVFile_ScanLine(const uint8_t* Window, uint32_t Avail, bool AtEnd, cha
   return 0;
 }
 
+void cvVFile_CopyBytes(void* To, const void* From, uint32_t Count) {
+  constexpr uint32_t kPiece = 1024;
+  const uintptr_t ahead = (reinterpret_cast<uintptr_t>(To) - reinterpret_cast<uintptr_t>(From)) & 4095;
+  if (Count <= kPiece || ahead == 0 || ahead >= 64) {
+    std::memcpy(To, From, Count);
+    return;
+  }
+  // Called through a pointer: the compiler would copy pieces of known
+  // largest size inline with a string move of its own.
+  static void* (*const volatile copy)(void*, const void*, size_t) = std::memcpy;
+  auto* to = static_cast<uint8_t*>(To);
+  const auto* from = static_cast<const uint8_t*>(From);
+  for (uint32_t at = 0; at < Count; at += kPiece) copy(to + at, from + at, std::min(kPiece, Count - at));
+}
+
 // ---------------------------------------------------------------------------
 // Bounded field access
 // ---------------------------------------------------------------------------

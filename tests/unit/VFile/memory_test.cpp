@@ -1,5 +1,6 @@
 // Generic layer and memory files: flags, type codes, search order, growth,
 // line reading and the bounded field helpers.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -96,6 +97,31 @@ TEST(VFileMemory, CallerBytesAreReadOnly) {
   EXPECT_FALSE(cvVFile_GetProperties(f, &properties));
   cvVFile_Close(f);
   EXPECT_EQ(data[0], 1);
+}
+
+// Reads copy in pieces when the destination lies just past the source within
+// a page: every placement around that window, and lengths around the piece
+// size, give the file's bytes and nothing more.
+TEST(VFileMemory, ReadsGiveTheBytesWhereverTheyLand) {
+  std::vector<uint8_t> data(5000 + 4096);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = (uint8_t)(i * 7 + i / 251);
+  std::vector<uint8_t> out(4096 + 5000 + 4096 + 2);
+  for (uint32_t length : {1024u, 1025u, 3000u, 5000u})
+    for (size_t source = 0; source < 4096; source += 1021)
+      for (int ahead = -2; ahead <= 66; ++ahead) {
+        // Destination address minus source address is ahead, modulo 4096.
+        const uintptr_t base = (reinterpret_cast<uintptr_t>(data.data()) + source + (uintptr_t)ahead -
+                                reinterpret_cast<uintptr_t>(out.data() + 1)) & 4095;
+        uint8_t* to = out.data() + 1 + base;
+        std::fill(out.begin(), out.end(), 0xEE);
+        cvVFile_MemoryContext context{data.data() + source, length};
+        cvVFile* f = cvVFile_OpenNewSystem(nullptr, CV_VFILE_TYPE_MEMORY, nullptr, &context, CV_VFILE_OPEN_READONLY);
+        ASSERT_TRUE(cvVFile_Read(f, to, length));
+        cvVFile_Close(f);
+        ASSERT_EQ(std::memcmp(to, data.data() + source, length), 0) << length << " " << source << " " << ahead;
+        ASSERT_EQ(to[-1], 0xEE);
+        ASSERT_EQ(to[length], 0xEE);
+      }
 }
 
 TEST(VFileMemory, LinesEndAtLfCrOrCrLf) {
