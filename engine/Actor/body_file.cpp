@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Actor/body.h"
+#include "Actor/body_scan.h"
 #include "Support/cvsupport.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -54,93 +55,81 @@ bool CloseWritten(FileHandle& File) { return cvVFile_Close(File.release()) != 0;
 // Reading
 // ---------------------------------------------------------------------------
 
-// The largest indices met while reading, as unsigned numbers (a negative
-// bone index becomes 32768 or more, past any count), checked against the
-// counts once all are known. Taking them while each piece of an array is
-// fresh in the cache spares a second pass over the whole body.
+// Bone, vertex, normal and material indices are checked against their
+// counts once all are known, through the largest of each met while reading,
+// taken as unsigned numbers (a negative bone index becomes 32768 or more,
+// past any count). Taking them while each piece of an array is fresh in the
+// cache spares a second pass over the whole body.
+//
+// Records are taken a block at a time, a block being as many records as fill
+// whole 32-byte vectors (16 faces of 14 bytes, 8 vertices of 24, 2 normals of
+// 16): word i of every block goes into the running maximum Words[i], so the
+// words of one field sit at fixed places of Words. Records behind the last
+// whole block of a piece go straight into the field maxima.
+template <typename T> constexpr int kBlockRecords = 1;
+template <> constexpr int kBlockRecords<cvBodyFace> = 16;
+template <> constexpr int kBlockRecords<cvBodyVertex> = 8;
+template <> constexpr int kBlockRecords<cvBodyNormal> = 2;
+
+template <typename T>
+struct WordTops {
+  static constexpr int kWords = kBlockRecords<T> * (int)sizeof(T) / 2;
+  static_assert(kWords % 16 == 0);
+  alignas(32) uint16_t Words[kWords] = {};
+};
+
 struct IndexTops {
+  WordTops<cvBodyFace> Faces;
+  WordTops<cvBodyVertex> Vertices;
+  WordTops<cvBodyNormal> Normals;
   uint16_t VertexBone = 0;
   uint16_t NormalBone = 0;
   uint16_t FaceVertex = 0;
   uint16_t FaceNormal = 0;
   uint16_t FaceMaterial = 0;
+
+  // Folds the block maxima into the field maxima: field f of a record of R
+  // words is every word i with i mod R == f.
+  void Finish() {
+    for (int i = 0; i < Faces.kWords; ++i) {
+      const int field = i % 7;
+      uint16_t& top = field < 3 ? FaceVertex : field < 6 ? FaceNormal : FaceMaterial;
+      top = std::max(top, Faces.Words[i]);
+    }
+    for (int i = 11; i < Vertices.kWords; i += 12) VertexBone = std::max(VertexBone, Vertices.Words[i]);
+    for (int i = 7; i < Normals.kWords; i += 8) NormalBone = std::max(NormalBone, Normals.Words[i]);
+  }
 };
 
-// Lanes of eight 16-bit fields, compared as unsigned numbers.
-typedef uint16_t Lanes __attribute__((vector_size(16)));
+static_assert(sizeof(cvBodyFace) == 7 * sizeof(uint16_t));
+static_assert(sizeof(cvBodyVertex) == 24 && offsetof(cvBodyVertex, BoneIndex) == 22);
+static_assert(sizeof(cvBodyNormal) == 16 && offsetof(cvBodyNormal, BoneIndex) == 14);
 
-Lanes LoadLanes(const uint8_t* Bytes) {
-  Lanes v;
-  std::memcpy(&v, Bytes, sizeof v);
-  return v;
+// Takes the whole blocks of Count records into Into and gives the number of
+// records taken.
+template <typename T>
+int32_t LookBlocks(const T* Records, int32_t Count, WordTops<T>* Into) {
+  const int32_t blocks = Count / kBlockRecords<T>;
+  cvbodyscan::MaxWords(reinterpret_cast<const uint8_t*>(Records), (size_t)blocks, Into->kWords, Into->Words);
+  return blocks * kBlockRecords<T>;
 }
-Lanes MaxLanes(Lanes A, Lanes B) { return A > B ? A : B; }
 
-// Vertices are taken four at a time (96 bytes, six vectors of eight 16-bit
-// fields): the bone index, the last field of a 24-byte vertex, is lane 3 of
-// the second vector and lane 7 of the third of each pair of vertices. Four
-// running maxima keep the comparisons independent of each other.
 void Look(const cvBodyVertex* Vertices, int32_t Count, IndexTops* Tops) {
-  static_assert(sizeof(cvBodyVertex) == 24 && offsetof(cvBodyVertex, BoneIndex) == 22);
-  Lanes top[4] = {};
-  const int32_t whole = Count / 4 * 4;
-  for (int32_t i = 0; i < whole; i += 4) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Vertices + i);
-    top[0] = MaxLanes(top[0], LoadLanes(bytes + 16));
-    top[1] = MaxLanes(top[1], LoadLanes(bytes + 32));
-    top[2] = MaxLanes(top[2], LoadLanes(bytes + 64));
-    top[3] = MaxLanes(top[3], LoadLanes(bytes + 80));
-  }
-  uint16_t best = std::max({Tops->VertexBone, top[0][3], top[1][7], top[2][3], top[3][7]});
-  for (int32_t i = whole; i < Count; ++i) best = std::max(best, (uint16_t)Vertices[i].BoneIndex);
-  Tops->VertexBone = best;
+  for (int32_t i = LookBlocks(Vertices, Count, &Tops->Vertices); i < Count; ++i)
+    Tops->VertexBone = std::max(Tops->VertexBone, (uint16_t)Vertices[i].BoneIndex);
 }
-
-// A 16-byte normal is one vector; its bone index is lane 7.
 void Look(const cvBodyNormal* Normals, int32_t Count, IndexTops* Tops) {
-  static_assert(sizeof(cvBodyNormal) == 16 && offsetof(cvBodyNormal, BoneIndex) == 14);
-  Lanes top[2] = {};
-  const int32_t whole = Count / 2 * 2;
-  for (int32_t i = 0; i < whole; i += 2) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Normals + i);
-    top[0] = MaxLanes(top[0], LoadLanes(bytes));
-    top[1] = MaxLanes(top[1], LoadLanes(bytes + 16));
-  }
-  uint16_t best = std::max({Tops->NormalBone, top[0][7], top[1][7]});
-  for (int32_t i = whole; i < Count; ++i) best = std::max(best, (uint16_t)Normals[i].BoneIndex);
-  Tops->NormalBone = best;
+  for (int32_t i = LookBlocks(Normals, Count, &Tops->Normals); i < Count; ++i)
+    Tops->NormalBone = std::max(Tops->NormalBone, (uint16_t)Normals[i].BoneIndex);
 }
 void Look(const cvBodyBone*, int32_t, IndexTops*) {}
-
-// Faces are taken eight at a time as seven vectors of eight 16-bit fields
-// (three vertex, three normal and one material index per face, 14 bytes),
-// keeping the largest of each lane; lane i of vector k holds field
-// (8k + i) mod 7 of a face.
 void Look(const cvBodyFace* Faces, int32_t Count, IndexTops* Tops) {
-  constexpr int kFields = 7;
-  static_assert(sizeof(cvBodyFace) == kFields * sizeof(uint16_t));
-  Lanes top[kFields] = {};
-  const int32_t whole = Count / 8 * 8;
-  for (int32_t f = 0; f < whole; f += 8) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(Faces + f);
-#pragma GCC unroll 7
-    for (int k = 0; k < kFields; ++k) top[k] = MaxLanes(top[k], LoadLanes(bytes + sizeof(Lanes) * (size_t)k));
-  }
-  uint16_t field[kFields] = {};
-  uint16_t lanes[8 * kFields];
-  std::memcpy(lanes, top, sizeof lanes);
-  for (int i = 0; i < 8 * kFields; ++i) field[i % kFields] = std::max(field[i % kFields], lanes[i]);
-  for (int32_t f = whole; f < Count; ++f) {
+  for (int32_t f = LookBlocks(Faces, Count, &Tops->Faces); f < Count; ++f) {
     const cvBodyFace& face = Faces[f];
-    for (int c = 0; c < 3; ++c) {
-      field[c] = std::max(field[c], face.VertexIndex[c]);
-      field[3 + c] = std::max(field[3 + c], face.NormalIndex[c]);
-    }
-    field[6] = std::max(field[6], face.MaterialIndex);
+    Tops->FaceVertex = std::max({Tops->FaceVertex, face.VertexIndex[0], face.VertexIndex[1], face.VertexIndex[2]});
+    Tops->FaceNormal = std::max({Tops->FaceNormal, face.NormalIndex[0], face.NormalIndex[1], face.NormalIndex[2]});
+    Tops->FaceMaterial = std::max(Tops->FaceMaterial, face.MaterialIndex);
   }
-  Tops->FaceVertex = std::max({Tops->FaceVertex, field[0], field[1], field[2]});
-  Tops->FaceNormal = std::max({Tops->FaceNormal, field[3], field[4], field[5]});
-  Tops->FaceMaterial = std::max(Tops->FaceMaterial, field[6]);
 }
 
 // Reads Count records of Size bytes into a new cvRam block, taking the
@@ -162,8 +151,9 @@ bool ReadArray(cvVFile* File, int32_t Count, T** Out, IndexTops* Tops) {
     CV_ERROR(96);
     return false;
   }
-  // Pieces of 16 KiB stay in the nearest cache while Look goes over them.
-  constexpr int32_t kPiece = (int32_t)(16384 / sizeof(T));
+  // Pieces of about 16 KiB (whole blocks) stay in the nearest cache while
+  // Look goes over them.
+  constexpr int32_t kPiece = (int32_t)(16384 / sizeof(T)) / kBlockRecords<T> * kBlockRecords<T>;
   for (int32_t at = 0; at < Count; at += kPiece) {
     const int32_t n = std::min(kPiece, Count - at);
     if (!cvVFile_Read(File, array + at, (uint32_t)(sizeof(T) * (size_t)n))) {
@@ -458,6 +448,7 @@ cvBody* cvBody_CreateFromFile(cvVFile* File) {
   IndexTops tops;
   if (!ReadGeometry(geometry.get(), body.get(), hasBitmap, &tops)) return nullptr;
   geometry.reset();
+  tops.Finish();
   if (!CheckReferences(body.get(), tops)) {
     CV_ERROR(98);
     return nullptr;

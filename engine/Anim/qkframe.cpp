@@ -158,48 +158,74 @@ void cvQKFrame_LerpSquad(const void* KeyA, const void* KeyB, float T, cvQuaterni
 }
 
 void cvQKFrame_AlignHemispheres(cvTKArray* KeyList) {
-  const int32_t n = KeyList->Count;
-  if (n < 2) return;
   // FlipsToHemisphere compares |Q+Next|^4 with |Q-Next|^4, and
   // |Q+Next|^2 - |Q-Next|^2 = 4 Q.Next, so the sign of the dot product decides
   // unless the two lie within a thousandth of L = |Q|^2 + |Next|^2 of each
   // other (a thousand times the float rounding of the full computation), or
   // L leaves [1e-15, 1e15], where the fourth powers would leave the range of
   // normal floats and ties appear that the dot product does not know. Inside
-  // both, the dot product taken in float lanes lies within about 1e-6 L of
-  // the exact one, so its sign is the exact one's; everything else (near
-  // ties, NaNs, infinities) takes the full computation. Each key's squared
-  // length is taken once: negating a key leaves it as it is.
+  // both, a dot product taken in floats lies within about 1e-6 L of the
+  // exact one, so its sign is the exact one's; everything else (near ties,
+  // NaNs, infinities) takes the full computation.
+  //
+  // Negating a key changes neither length nor the size of a dot product, only
+  // its sign. Four pairs are taken at a time, (k - 1, k) for k = b .. b + 3,
+  // from key b - 1 as stored by now and keys b .. b + 3 as read; whether a key
+  // has been negated is carried along, and key k + 1 is negated when the sign
+  // of its dot product with key k as read, times key k's own sign, is
+  // negative.
   typedef float Quad __attribute__((vector_size(16)));
   typedef int32_t Mask __attribute__((vector_size(16)));
+  typedef uint64_t Halves __attribute__((vector_size(16)));
+  const int32_t n = KeyList->Count;
+  if (n < 2) return;
   const size_t stride = static_cast<size_t>(KeyList->ElementSize);
-  uint8_t* at = ElementAt(KeyList, 0) + offsetof(cvQKFrame_Key, Q);
-  auto load = [](const uint8_t* Q) {
+  uint8_t* const first = ElementAt(KeyList, 0) + offsetof(cvQKFrame_Key, Q);
+  auto q = [&](int32_t Index) { return first + stride * static_cast<size_t>(Index); };
+  auto load = [&](int32_t Index) {
     Quad v;
-    std::memcpy(&v, Q, sizeof v);
+    std::memcpy(&v, q(Index), sizeof v);
     return v;
   };
-  Quad q = load(at);
-  const Quad square = q * q;
-  float qLength = (square[0] + square[1]) + (square[2] + square[3]);
-  for (int32_t k = 1; k < n; ++k) {
-    uint8_t* const last = at;
-    at += stride;
-    Quad next = load(at);
-    const Quad products = q * next, squares = next * next;
-    // {p0 + p1, p2 + p3, s0 + s1, s2 + s3}
-    const Quad pairs = __builtin_shuffle(products, squares, Mask{0, 2, 4, 6}) +
-                       __builtin_shuffle(products, squares, Mask{1, 3, 5, 7});
-    const float dot = pairs[0] + pairs[1], nextLength = pairs[2] + pairs[3];
-    const float lengths = qLength + nextLength;
-    const bool clear = 4.0f * std::fabs(dot) > 1e-3f * lengths && lengths >= 1e-15f && lengths <= 1e15f;
-    if (clear ? dot < 0.0f
-              : FlipsToHemisphere(*reinterpret_cast<const cvQuaternion*>(last), *reinterpret_cast<const cvQuaternion*>(at))) {
-      next = -next;
-      std::memcpy(at, &next, sizeof next);
+  // Decides key Index + 1 from the dot product of keys Index and Index + 1
+  // and their lengths; Negated says that key Index was negated after Dot was
+  // taken. True when key Index + 1 is negated.
+  auto step = [&](int32_t Index, float Dot, float Lengths, bool Negated) {
+    const bool clear = 4.0f * std::fabs(Dot) > 1e-3f * Lengths && Lengths >= 1e-15f && Lengths <= 1e15f;
+    const bool flip = clear ? (Dot < 0.0f) != Negated
+                            : FlipsToHemisphere(*reinterpret_cast<const cvQuaternion*>(q(Index)),
+                                                *reinterpret_cast<const cvQuaternion*>(q(Index + 1)));
+    if (flip) {
+      const Quad v = -load(Index + 1);
+      std::memcpy(q(Index + 1), &v, sizeof v);
     }
-    q = next;
-    qLength = nextLength;
+    return flip;
+  };
+  // The sums of the lanes of A, B, C and D.
+  auto sums = [](Quad A, Quad B, Quad C, Quad D) {
+    const Quad ab = __builtin_shufflevector(A, B, 0, 4, 1, 5) + __builtin_shufflevector(A, B, 2, 6, 3, 7);
+    const Quad cd = __builtin_shufflevector(C, D, 0, 4, 1, 5) + __builtin_shufflevector(C, D, 2, 6, 3, 7);
+    return __builtin_shufflevector(ab, cd, 0, 1, 4, 5) + __builtin_shufflevector(ab, cd, 2, 3, 6, 7);
+  };
+  int32_t b = 1;
+  for (; b + 3 < n; b += 4) {
+    const Quad p = load(b - 1), r0 = load(b), r1 = load(b + 1), r2 = load(b + 2), r3 = load(b + 3);
+    const Quad sp = p * p, s0 = r0 * r0, s1 = r1 * r1, s2 = r2 * r2, s3 = r3 * r3;
+    const Quad dot = sums(p * r0, r0 * r1, r1 * r2, r2 * r3);
+    const Quad lengths = sums(sp + s0, s0 + s1, s1 + s2, s2 + s3);
+    const Quad size = (Quad)((Mask)dot & 0x7FFFFFFF);
+    const Halves fine = (Halves)((4.0f * size > 1e-3f * lengths) & (lengths >= 1e-15f) & (lengths <= 1e15f) &
+                                 (dot > 0.0f));
+    // Mostly every pair is clear and points the same way: nothing changes.
+    if ((fine[0] & fine[1]) == ~0ull) continue;
+    bool negated = step(b - 1, dot[0], lengths[0], false);
+    for (int i = 1; i < 4; ++i) negated = step(b - 1 + i, dot[i], lengths[i], negated);
+  }
+  // The last pairs one at a time.
+  for (; b < n; ++b) {
+    const Quad p = load(b - 1), r = load(b), products = p * r, squares = p * p + r * r;
+    step(b - 1, (products[0] + products[1]) + (products[2] + products[3]),
+         (squares[0] + squares[1]) + (squares[2] + squares[3]), false);
   }
 }
 

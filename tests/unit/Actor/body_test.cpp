@@ -1,11 +1,13 @@
 // Bodies: the face builder (sharing, material order, bone order), materials
 // and their bitmap references, the body file round trip, and refusal of
 // malformed body files.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
 #include <tuple>
 
+#include "Actor/body_scan.h"
 #include "actor_testutil.h"
 #include "testsupport.h"
 
@@ -306,6 +308,13 @@ TEST(Body, ReaderRefusesWrongTagVersionAndLevelCount) {
 
 TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
   BodyPtr body = PlainBody();
+  // Enough records for whole blocks and some behind them (blocks are 16
+  // faces, 8 vertices, 2 normals).
+  for (int i = 0; i < 8; ++i)
+    ASSERT_TRUE(AddTriangle(body.get(), V(5.0f + (float)i, 0, 0), V(5.0f + (float)i, 1, 0), V(5.0f + (float)i, 0, 1), i % 4,
+                            (i + 1) % 4, (i + 2) % 4, i % 3));
+  const cvVec3d p = V(9, 9, 9), n = V(1, 0, 0);
+  ASSERT_TRUE(cvBody_AddFace(body.get(), &p, &n, 0, 0, 0, &p, &n, 1, 0, 1, &p, &n, 0, 1, 2, 0));
   const cvBody* b = body.get();
   const auto good = GeometryOf(body.get());
   const size_t faces = LevelOffset(b) + 4 + 4;
@@ -329,8 +338,9 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
   std::vector<std::pair<size_t, int32_t>> fields;  // offset, count of what the field names
   for (int32_t v = 0; v < b->VertexCount; ++v) fields.push_back({VertexOffset() + 24u * (size_t)v + 22, b->BoneCount});
   for (int32_t n = 0; n < b->NormalCount; ++n) fields.push_back({normals + 16u * (size_t)n + 14, b->BoneCount});
-  ASSERT_GT(b->Levels[0].FaceCount, 8);
-  ASSERT_GT(b->VertexCount, 4);
+  ASSERT_TRUE(b->Levels[0].FaceCount > 16 && b->Levels[0].FaceCount % 16 != 0);
+  ASSERT_TRUE(b->VertexCount > 8 && b->VertexCount % 8 != 0);
+  ASSERT_TRUE(b->NormalCount > 2 && b->NormalCount % 2 != 0);
   for (int32_t f = 0; f < b->Levels[0].FaceCount; ++f)
     for (int field = 0; field < 7; ++field)
       fields.push_back({faces + 14u * (size_t)f + 2u * (size_t)field,
@@ -350,6 +360,34 @@ TEST(Body, ReaderRefusesIndicesOutsideTheirArrays) {
   const size_t names = BoneOffset(b) + b->BoneCount * 76u;
   cvLE_Put32(&bad[names + 4], (uint32_t)b->BoneCount - 1);
   EXPECT_EQ(ReadBody(BodyFileWith(bad)), nullptr);
+}
+
+// The block maxima the reader checks indices with, in 16- and 32-byte
+// vectors, against a plain loop: random words with 0 and 0xFFFF in the first
+// and last block, over running maxima that start anywhere.
+TEST(Body, BlockMaximaMatchAPlainLoop) {
+  std::mt19937 rng(5);
+  for (int words : {16, 96, 112}) {
+    for (size_t blocks : {0u, 1u, 2u, 37u}) {
+      std::vector<uint16_t> data(blocks * (size_t)words + 1);
+      for (uint16_t& w : data) w = (uint16_t)(rng() >> (rng() % 16));
+      if (blocks) data[rng() % (size_t)words] = 0xFFFF, data[(blocks - 1) * (size_t)words + rng() % (size_t)words] = 0xFFFF;
+      std::vector<uint16_t> start((size_t)words);
+      for (uint16_t& w : start) w = (uint16_t)(rng() % 3 == 0 ? rng() : 0);
+      std::vector<uint16_t> expected = start;
+      for (size_t b = 0; b < blocks; ++b)
+        for (int i = 0; i < words; ++i) expected[(size_t)i] = std::max(expected[(size_t)i], data[b * (size_t)words + (size_t)i]);
+      for (auto path : {cvbodyscan::Path::Plain, cvbodyscan::Path::Avx2, cvbodyscan::Path::Best}) {
+        if (path == cvbodyscan::Path::Avx2 && !cvbodyscan::HasAvx2()) continue;
+        std::vector<uint16_t> top = start;
+        // From an odd address: records lie wherever the reader put them.
+        std::vector<uint8_t> bytes(data.size() * 2 + 1);
+        std::memcpy(bytes.data() + 1, data.data(), data.size() * 2);
+        cvbodyscan::MaxWords(bytes.data() + 1, blocks, words, top.data(), path);
+        EXPECT_EQ(top, expected) << words << " " << blocks << " " << (int)path;
+      }
+    }
+  }
 }
 
 TEST(Body, EveryTruncationAndHugeCountIsRefusedCleanly) {

@@ -164,8 +164,33 @@ TEST(QKFrame, LoopedSquadControlsWrapAround) {
   cvTKArray_Destroy(&keys);
 }
 
-// Aligning decides most keys by a shortcut; every decision must be the one
-// the quaternion functions give: |(q + next)^2| <= |(q - next)^2| negates next.
+// Aligning decides most keys by a shortcut, several pairs at a time; every
+// decision must be the one the quaternion functions give:
+// |(q + next)^2| <= |(q - next)^2| negates next.
+namespace {
+void ExpectAlignedAsTheQuaternionProducts(std::vector<cvQuaternion> qs) {
+  cvTKArray* keys = cvQKFrame_CreateSlerp();
+  for (size_t i = 0; i < qs.size(); ++i) {
+    ASSERT_TRUE(cvQKFrame_InsertKey(&keys, (float)i, &qs[i], nullptr));
+    cvQKFrame_GetKey(keys, (int32_t)i, nullptr, &qs[i]);  // as stored
+  }
+  cvQKFrame_AlignHemispheres(keys);
+  for (size_t k = 0; k + 1 < qs.size(); ++k) {
+    cvQuaternion sum, diff, s, d;
+    cvQuaternion_Add(&qs[k], &qs[k + 1], &sum);
+    cvQuaternion_Subtract(&qs[k], &qs[k + 1], &diff);
+    cvQuaternion_Multiply(&sum, &sum, &s);
+    cvQuaternion_Multiply(&diff, &diff, &d);
+    cvQuaternion& n = qs[k + 1];
+    if (cvQuaternion_Magnitude(&s) <= cvQuaternion_Magnitude(&d)) n = {-n.W, -n.X, -n.Y, -n.Z};
+    cvQuaternion got;
+    cvQKFrame_GetKey(keys, (int32_t)k + 1, nullptr, &got);
+    ASSERT_EQ(std::memcmp(&got, &qs[k + 1], sizeof got), 0) << k;
+  }
+  cvTKArray_Destroy(&keys);
+}
+}  // namespace
+
 TEST(QKFrame, AlignHemispheresDecidesAsTheQuaternionProducts) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -193,25 +218,16 @@ TEST(QKFrame, AlignHemispheresDecidesAsTheQuaternionProducts) {
                                 cvQuaternion{-1e-19f, 0, 1e-19f, 0}, cvQuaternion{1e-40f, 1e-40f, 0, 0},
                                 cvQuaternion{-1e-40f, 0, 0, 1e-44f}, cvQuaternion{0, 1, 0, 0}, cvQuaternion{0, -1e-15f, 0, 0}})
     qs.push_back(q);
-  cvTKArray* keys = cvQKFrame_CreateSlerp();
-  for (size_t i = 0; i < qs.size(); ++i) {
-    ASSERT_TRUE(cvQKFrame_InsertKey(&keys, (float)i, &qs[i], nullptr));
-    cvQKFrame_GetKey(keys, (int32_t)i, nullptr, &qs[i]);  // as stored
+  ExpectAlignedAsTheQuaternionProducts(qs);
+  // Runs of keys close to each other, of one length each, tiny to huge.
+  for (float scale = 1e-24f; scale < 1e24f; scale *= 31.0f) {
+    const cvQuaternion base{unit(rng), unit(rng), unit(rng), unit(rng)};
+    qs.clear();
+    for (int i = 0; i < 9; ++i)
+      qs.push_back({(base.W + 0.1f * unit(rng)) * scale, (base.X + 0.1f * unit(rng)) * scale,
+                    (base.Y + 0.1f * unit(rng)) * scale, (base.Z + 0.1f * unit(rng)) * scale});
+    ExpectAlignedAsTheQuaternionProducts(qs);
   }
-  cvQKFrame_AlignHemispheres(keys);
-  for (size_t k = 0; k + 1 < qs.size(); ++k) {
-    cvQuaternion sum, diff, s, d;
-    cvQuaternion_Add(&qs[k], &qs[k + 1], &sum);
-    cvQuaternion_Subtract(&qs[k], &qs[k + 1], &diff);
-    cvQuaternion_Multiply(&sum, &sum, &s);
-    cvQuaternion_Multiply(&diff, &diff, &d);
-    cvQuaternion& n = qs[k + 1];
-    if (cvQuaternion_Magnitude(&s) <= cvQuaternion_Magnitude(&d)) n = {-n.W, -n.X, -n.Y, -n.Z};
-    cvQuaternion got;
-    cvQKFrame_GetKey(keys, (int32_t)k + 1, nullptr, &got);
-    ASSERT_EQ(std::memcmp(&got, &qs[k + 1], sizeof got), 0) << k;
-  }
-  cvTKArray_Destroy(&keys);
 }
 
 TEST(QKFrame, OneAxisEvenTimesBlockIsCompressedAndReadsBack) {
