@@ -2,6 +2,7 @@
 #include "Anim/anim_keyblock.h"
 
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "Support/cvsupport.h"
@@ -93,33 +94,55 @@ bool ReadBlockStart(cvVFile* File, const KeyBlockRules& Rules, KeyBlock* Block, 
 
 cvTKArray* ReadBlockTimes(const KeyBlock& Block, const KeyBlockRules& Rules, const KeyBlockHeader& Header,
                           const uint8_t** Values) {
+  typedef float Quad __attribute__((vector_size(16)));
+  typedef int32_t Lanes __attribute__((vector_size(16)));
   const int32_t n = Header.Count;
   const uint8_t* times = Block.Data() + 8;
   cvTKArray* keys = cvTKArray_CreateEmpty(Rules.KeySizeForCode(Header.Code), n);
   if (!keys) return nullptr;
-  // The times are checked as they are stored, as TimesAscend checks them.
-  uint8_t* element = Elements(keys);
-  const size_t stride = static_cast<size_t>(keys->ElementSize);
-  bool ascending = true;
-  float previous = 0.0f;
-  auto store = [&](int32_t Index, float Time) {
-    ascending &= IsFinite(Time) && (Index == 0 || Time > previous);
-    previous = Time;
-    std::memcpy(element, &Time, sizeof Time);
-    element += stride;
+  // With even times key k's time is k * delta + start with k as a float, as
+  // SetEvenTimes counts it. Up to 2^24 + 1 keys the two counts agree
+  // exactly; beyond, both repeat a time, and the keys are refused either way.
+  const bool even = (Header.Compression & CV_KFRAME_COMPRESS_EVENTIMES) != 0;
+  const float start = even ? LoadF32(times) : 0.0f, delta = even ? LoadF32(times + 4) : 0.0f;
+  auto time = [&](int32_t K) { return even ? static_cast<float>(K) * delta + start : LoadF32(times + 4 * static_cast<size_t>(K)); };
+  // The times of keys K to K + 3, computed as time() computes them.
+  auto four = [&](int32_t K) {
+    Quad v;
+    if (even) {
+      v = __builtin_convertvector(K + Lanes{0, 1, 2, 3}, Quad) * delta + start;
+    } else {
+      const uint8_t* at = times + 4 * static_cast<size_t>(K);
+      v = Quad{LoadF32(at), LoadF32(at + 4), LoadF32(at + 8), LoadF32(at + 12)};
+    }
+    return v;
   };
-  if (Header.Compression & CV_KFRAME_COMPRESS_EVENTIMES) {
-    // Key k's time is k * delta + start with k as a float, as SetEvenTimes
-    // counts it. Up to 2^24 + 1 keys the two counts agree exactly; beyond,
-    // both repeat a time, and the keys are refused either way.
-    const float start = LoadF32(times), delta = LoadF32(times + 4);
-    for (int32_t k = 0; k < n; ++k) store(k, static_cast<float>(k) * delta + start);
-    *Values = times + 8;
-  } else {
-    for (int32_t k = 0; k < n; ++k) store(k, LoadF32(times + 4 * static_cast<size_t>(k)));
-    *Values = times + 4 * static_cast<size_t>(n);
+  uint8_t* const elements = Elements(keys);
+  const size_t stride = static_cast<size_t>(keys->ElementSize);
+  auto store = [&](int32_t K, float Time) { std::memcpy(elements + stride * static_cast<size_t>(K), &Time, sizeof Time); };
+  // The times are checked as they are stored, as TimesAscend checks them:
+  // each finite and above the one before. After key 0, four at a time.
+  bool ascending = true;
+  int32_t k = 0;
+  if (n > 0) {
+    const float t = time(0);
+    ascending = IsFinite(t);
+    store(0, t);
+    k = 1;
   }
-  if (!ascending) {
+  Lanes fine = ~Lanes{};
+  for (; k + 3 < n; k += 4) {
+    const Quad t = four(k), size = (Quad)((Lanes)t & 0x7FFFFFFF);
+    fine &= (size <= std::numeric_limits<float>::max()) & (t > four(k - 1));
+    for (int i = 0; i < 4; ++i) store(k + i, t[i]);
+  }
+  for (; k < n; ++k) {
+    const float t = time(k);
+    ascending = ascending && IsFinite(t) && t > time(k - 1);
+    store(k, t);
+  }
+  *Values = even ? times + 8 : times + 4 * static_cast<size_t>(n);
+  if (!ascending || (fine[0] & fine[1] & fine[2] & fine[3]) == 0) {
     cvTKArray_Destroy(&keys);
     CV_ERROR(-1);
     return nullptr;

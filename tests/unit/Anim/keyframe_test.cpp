@@ -442,6 +442,74 @@ TEST(VKFrame, BlocksRoundTripWithExactSizes) {
   cvTKArray_Destroy(&keys);
 }
 
+// Binary times are checked four at a time after the first: a repeated, NaN
+// or infinite time at any place is refused, and times read back exactly,
+// stored or even (k * delta + start, k counted in floats).
+TEST(VKFrame, BinaryTimesAreCheckedAtEveryPlace) {
+  auto block = [](bool Even, int Count) {
+    cvTKArray* keys = cvVKFrame_CreateLinear();
+    for (int i = 0; i < Count; ++i) {
+      const cvVec3d v{(float)i, 0, 0};
+      cvVKFrame_InsertKey(&keys, 0.5f + 0.3f * (float)i + (Even ? 0.0f : 0.1f * (float)(i % 2)), &v, nullptr);
+    }
+    Writer w;
+    EXPECT_TRUE(cvVKFrame_WriteBinary(w.File(), keys, CV_VKFRAME_LINEAR, 0));
+    cvTKArray_Destroy(&keys);
+    return w.Bytes();
+  };
+  auto read = [](const std::vector<uint8_t>& Bytes) {
+    Reader r(Bytes);
+    return cvVKFrame_ReadBinary(r.File(), nullptr, nullptr);
+  };
+  auto putF32 = [](std::vector<uint8_t>* Bytes, size_t At, float Value) {
+    uint32_t bits;
+    std::memcpy(&bits, &Value, 4);
+    cvLE_Put32(&Bytes->at(At), bits);
+  };
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  // 13 keys end in a group of four, 11 keys one by one.
+  for (int count : {11, 13}) {
+    const std::vector<uint8_t> stored = block(false, count);
+    ASSERT_EQ(Get32(stored, 4) & 0xFF00u, 0u);  // times stored one by one
+    cvTKArray* keys = read(stored);
+    ASSERT_NE(keys, nullptr);
+    for (int k = 0; k < count; ++k) {
+      float t;
+      std::memcpy(&t, &stored[12 + 4 * (size_t)k], 4);
+      EXPECT_EQ(cvTKArray_GetTime(keys, k), t) << k;
+    }
+    cvTKArray_Destroy(&keys);
+    for (int k = 0; k < count; ++k) {
+      float before = -inf;  // a repeated time: the one of the key before
+      if (k > 0) std::memcpy(&before, &stored[12 + 4 * (size_t)(k - 1)], 4);
+      for (float bad : {before, nan, inf, -inf}) {
+        std::vector<uint8_t> b = stored;
+        putF32(&b, 12 + 4 * (size_t)k, bad);
+        cvErrorLog_Clear();
+        EXPECT_EQ(read(b), nullptr) << count << " " << k << " " << bad;
+        EXPECT_LOGGED(-1);
+      }
+    }
+  }
+  const std::vector<uint8_t> even = block(true, 11);
+  ASSERT_EQ(Get32(even, 4) & 0xFF00u, (uint32_t)CV_KFRAME_COMPRESS_EVENTIMES << 8);
+  cvTKArray* keys = read(even);
+  ASSERT_NE(keys, nullptr);
+  float start, delta, i = 0.0f;
+  std::memcpy(&start, &even[12], 4);
+  std::memcpy(&delta, &even[16], 4);
+  for (int k = 0; k < 11; ++k, i += 1.0f) EXPECT_EQ(cvTKArray_GetTime(keys, k), i * delta + start) << k;
+  cvTKArray_Destroy(&keys);
+  // No step, a NaN, and a start so large that the steps vanish.
+  for (auto [s, d] : {std::pair{0.5f, 0.0f}, std::pair{nan, 0.3f}, std::pair{0.5f, nan}, std::pair{1e30f, 0.3f},
+                      std::pair{0.5f, 1e38f}}) {
+    std::vector<uint8_t> b = even;
+    putF32(&b, 12, s);
+    putF32(&b, 16, d);
+    EXPECT_EQ(read(b), nullptr) << s << " " << d;
+  }
+}
+
 TEST(KeyText, NumbersIgnoreTheProcessLocale) {
   const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "C.UTF-8"};
   const char* set = nullptr;
