@@ -134,6 +134,7 @@ cvTKArray* ReadBlockTimes(const KeyBlock& Block, const KeyBlockRules& Rules, con
   for (; k + 3 < n; k += 4) {
     const Quad t = four(k), size = (Quad)((Lanes)t & 0x7FFFFFFF);
     fine &= (size <= std::numeric_limits<float>::max()) & (t > four(k - 1));
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) store(k + i, t[i]);
   }
   for (; k < n; ++k) {
