@@ -232,8 +232,9 @@ int ArcClose(void* Impl) {
 int ArcRead(void* Impl, void* Buffer, uint32_t Count) {
   Archive* f = AsFile(Impl);
   if (!f || f->Position > f->Length || Count > f->Length - f->Position) return 0;
-  if (!SeekBase(f->Base, (uint64_t)f->DataStart + f->Position)) return 0;
-  if (!cvVFile_Read(f->Base, Buffer, Count)) {
+  const uint64_t at = (uint64_t)f->DataStart + f->Position;
+  if (at > kMaxPosition) return 0;
+  if (!cvVFile_ReadAt(f->Base, (uint32_t)at, Buffer, Count)) {
     Resync(f);
     return 0;
   }
@@ -420,3 +421,18 @@ const cvVFile_SystemOps kArchiveOps = {
 }  // namespace
 
 const cvVFile_SystemOps* cvVFileArchive_Ops(void) { return &kArchiveOps; }
+
+int cvVFileArchive_ReadAt(void* Impl, uint32_t Position, void* Buffer, uint32_t Count) {
+  Archive* f = AsFile(Impl);
+  if (!f) return 0;
+  // Where the seek would succeed and the read then lies inside the file, the
+  // seek only sets the position: the read leaves the base where the seek and
+  // the read would have. Anything else goes the long way.
+  const uint32_t length = std::max(f->Length, Position);
+  if (Position > (Writable(f) ? f->Limit : f->Length) || Count > length - Position ||
+      (uint64_t)f->DataStart + Position > kMaxPosition)
+    return Position <= INT32_MAX && ArcSeek(Impl, (int32_t)Position, CV_VFILE_SEEKSET) && ArcRead(Impl, Buffer, Count);
+  f->Position = Position;
+  f->Length = length;
+  return ArcRead(Impl, Buffer, Count);
+}

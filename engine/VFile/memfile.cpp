@@ -173,3 +173,14 @@ const cvVFile_SystemOps kMemoryOps = {
 }  // namespace
 
 const cvVFile_SystemOps* cvVFileMemory_Ops(void) { return &kMemoryOps; }
+
+int cvVFileMemory_ReadAt(void* Impl, uint32_t Position, void* Buffer, uint32_t Count) {
+  MemFile* f = AsFile(Impl);
+  if (!f) return 0;
+  // Outside the data the seek's rules apply (a growable file grows).
+  if (Position > f->Length || Count > f->Length - Position)
+    return Position <= INT32_MAX && MemSeek(Impl, (int32_t)Position, CV_VFILE_SEEKSET) && MemRead(Impl, Buffer, Count);
+  cvVFile_CopyBytes(Buffer, f->Data + Position, Count);
+  f->Position = Position + Count;
+  return 1;
+}

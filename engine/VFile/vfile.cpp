@@ -173,6 +173,14 @@ int cvVFile_Read(cvVFile* File, void* Buffer, uint32_t Count) {
   return File->Ops->Read(File->Impl, Buffer, Count);
 }
 
+int cvVFile_ReadAt(cvVFile* File, uint32_t Position, void* Buffer, uint32_t Count) {
+  if (!File || !Buffer) return 0;
+  if (File->Ops == cvVFileMemory_Ops()) return cvVFileMemory_ReadAt(File->Impl, Position, Buffer, Count);
+  if (File->Ops == cvVFileArchive_Ops()) return cvVFileArchive_ReadAt(File->Impl, Position, Buffer, Count);
+  return Position <= INT32_MAX && cvVFile_Seek(File, (int32_t)Position, CV_VFILE_SEEKSET) &&
+         cvVFile_Read(File, Buffer, Count);
+}
+
 int cvVFile_Write(cvVFile* File, const void* Buffer, uint32_t Count) {
   if (Count == 0) return 1;
   if (!File || !Buffer) return 0;

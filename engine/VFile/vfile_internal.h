@@ -32,3 +32,12 @@ uint32_t cvVFile_ScanLine(const uint8_t* Window, uint32_t Avail, bool AtEnd, cha
 // or a bitmap that happens to land so takes several times longer to read);
 // such copies go in pieces of 1 KiB, below the size where it is used.
 void cvVFile_CopyBytes(void* To, const void* From, uint32_t Count);
+
+// Reads Count bytes at Position of File into Buffer, leaving File (and the
+// files below it) where a seek to Position and a read would leave them, with
+// the same result. Archive entries and memory files read straight through to
+// the bytes below them, without a seek at every level; other types seek and
+// read.
+int cvVFile_ReadAt(cvVFile* File, uint32_t Position, void* Buffer, uint32_t Count);
+int cvVFileMemory_ReadAt(void* Impl, uint32_t Position, void* Buffer, uint32_t Count);
+int cvVFileArchive_ReadAt(void* Impl, uint32_t Position, void* Buffer, uint32_t Count);

@@ -283,6 +283,66 @@ TEST(VFileArchive, ArchivesNestInEntriesAndOnDisk) {
   EXPECT_EQ(cvVFile_Close(outer), 1);
 }
 
+// Reads of archive entries go straight through nested archives to a memory
+// file below; every result, byte and position on every level must be what a
+// seek and a read on each level give, as on a file type without that path
+// (here the memory type registered again under another code).
+TEST(VFileArchive, NestedReadsLeaveEveryLevelAsSeekAndReadWould) {
+  cvtest::MemoryWriter writer;
+  cvVFile* outer = cvVFile_OpenNewSystem(writer.File(), CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  ASSERT_TRUE(PutFile(outer, "Header", "head"));
+  cvVFile* body = cvVFile_Open(outer, "Body", CV_VFILE_OPEN_CREATE);
+  ASSERT_TRUE(cvVFile_Write(body, "lead", 4));
+  cvVFile* inner = cvVFile_OpenNewSystem(body, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 12);
+  std::string geometry;
+  for (int i = 0; i < 3000; ++i) geometry += (char)('a' + i % 23);
+  ASSERT_TRUE(PutFile(inner, "Geometry", geometry));
+  ASSERT_EQ(cvVFile_Close(inner), 1);
+  cvVFile_Close(body);
+  ASSERT_EQ(cvVFile_Close(outer), 1);
+  const Bytes bytes = writer.Bytes();
+
+  static cvVFile_SystemOps plainOps;
+  cvtest::MemoryReader probe(bytes);
+  plainOps = *probe.File()->Ops;
+  int32_t plainType = 0;
+  ASSERT_TRUE(cvVFile_RegisterFileSystem(&plainOps, &plainType));
+  auto trace = [&](int32_t Type) {
+    std::vector<std::string> out;
+    cvVFile_MemoryContext context{(void*)bytes.data(), (uint32_t)bytes.size()};
+    cvVFile* base = cvVFile_OpenNewSystem(nullptr, Type, nullptr, &context, CV_VFILE_OPEN_READONLY);
+    cvVFile* outer = cvVFile_OpenNewSystem(base, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9);
+    cvVFile* body = cvVFile_Open(outer, "Body", CV_VFILE_OPEN_READONLY);
+    cvVFile_Seek(body, 4, CV_VFILE_SEEKSET);
+    cvVFile* inner = cvVFile_OpenNewSystem(body, CV_VFILE_TYPE_VIRTUAL, nullptr, nullptr, 9);
+    cvVFile* entry = cvVFile_Open(inner, "Geometry", CV_VFILE_OPEN_READONLY);
+    if (!base || !outer || !body || !inner || !entry) return out;
+    const std::pair<int32_t, uint32_t> steps[] = {{0, 4}, {-1, 1}, {100, 2000}, {2999, 1}, {2999, 2}, {3000, 1},
+                                                  {-1, 7}, {1, 2999}, {3001, 1}, {0, 3000}};
+    for (auto [at, count] : steps) {
+      const int seek = at < 0 ? 1 : cvVFile_Seek(entry, at, CV_VFILE_SEEKSET);
+      std::string got(count, '\0');
+      const int read = cvVFile_Read(entry, got.data(), count);
+      uint32_t e = 0, b = 0, m = 0;
+      cvVFile_Tell(entry, &e);
+      cvVFile_Tell(body, &b);
+      cvVFile_Tell(base, &m);
+      out.push_back(std::to_string(seek) + " " + std::to_string(read) + " " + (read ? got : "") + " " +
+                    std::to_string(e) + " " + std::to_string(b) + " " + std::to_string(m));
+    }
+    cvVFile_Close(entry);
+    cvVFile_Close(inner);
+    cvVFile_Close(body);
+    cvVFile_Close(outer);
+    cvVFile_Close(base);
+    return out;
+  };
+  const std::vector<std::string> plain = trace(plainType), direct = trace(CV_VFILE_TYPE_MEMORY);
+  ASSERT_EQ(plain.size(), 10u);
+  EXPECT_EQ(direct, plain);
+  EXPECT_EQ(plain[2].substr(0, 6), "1 1 ij");  // read from 100 on
+}
+
 TEST(VFileArchive, FailedWriteAtCloseIsReported) {
   // The base holds the caller's bytes read-only, so the tree cannot be written.
   uint8_t space[256] = {};
