@@ -102,30 +102,6 @@ class ByteWriter {
   std::vector<uint8_t> bytes_;
 };
 
-// Little-endian fields taken from a block already read; every take is
-// bounds-checked and fails once the block is used up.
-class ByteReader {
- public:
-  ByteReader(const uint8_t* Data, size_t Size) : p_(Data), end_(Data + Size) {}
-  bool U32(uint32_t* Value) {
-    if (end_ - p_ < 4) return false;
-    *Value = cvLE_Get32(p_);
-    p_ += 4;
-    return true;
-  }
-  bool F32(float* Value) {
-    uint32_t v;
-    if (!U32(&v)) return false;
-    std::memcpy(Value, &v, 4);
-    return true;
-  }
-  size_t Left() const { return static_cast<size_t>(end_ - p_); }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
-
 // Element pointer arithmetic shared by the key-frame modules.
 inline uint8_t* Elements(cvTKArray* Array) { return reinterpret_cast<uint8_t*>(Array + 1); }
 inline const uint8_t* Elements(const cvTKArray* Array) {
