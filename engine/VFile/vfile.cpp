@@ -394,6 +394,20 @@ uint32_t cvVFile_ScanLine(const uint8_t* Window, uint32_t Avail, bool AtEnd, cha
 }
 
 void cvVFile_CopyBytes(void* To, const void* From, uint32_t Count) {
+  // Fields of a few bytes, the most frequent reads, are copied in place
+  // (two copies of fixed size that may overlap) rather than by a call.
+  auto* to = static_cast<uint8_t*>(To);
+  const auto* from = static_cast<const uint8_t*>(From);
+  if (Count >= 4 && Count <= 16) {
+    if (Count >= 8) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + Count - 8, from + Count - 8, 8);
+    } else {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + Count - 4, from + Count - 4, 4);
+    }
+    return;
+  }
   constexpr uint32_t kPiece = 1024;
   const uintptr_t ahead = (reinterpret_cast<uintptr_t>(To) - reinterpret_cast<uintptr_t>(From)) & 4095;
   if (Count <= kPiece || ahead == 0 || ahead >= 64) {
@@ -403,8 +417,6 @@ void cvVFile_CopyBytes(void* To, const void* From, uint32_t Count) {
   // Called through a pointer: the compiler would copy pieces of known
   // largest size inline with a string move of its own.
   static void* (*const volatile copy)(void*, const void*, size_t) = std::memcpy;
-  auto* to = static_cast<uint8_t*>(To);
-  const auto* from = static_cast<const uint8_t*>(From);
   for (uint32_t at = 0; at < Count; at += kPiece) copy(to + at, from + at, std::min(kPiece, Count - at));
 }
 

@@ -99,14 +99,15 @@ TEST(VFileMemory, CallerBytesAreReadOnly) {
   EXPECT_EQ(data[0], 1);
 }
 
-// Reads copy in pieces when the destination lies just past the source within
-// a page: every placement around that window, and lengths around the piece
-// size, give the file's bytes and nothing more.
+// Reads copy short fields in place, and in pieces when the destination lies
+// just past the source within a page: every placement around that window,
+// and lengths around the field and piece sizes, give the file's bytes and
+// nothing more.
 TEST(VFileMemory, ReadsGiveTheBytesWhereverTheyLand) {
   std::vector<uint8_t> data(5000 + 4096);
   for (size_t i = 0; i < data.size(); ++i) data[i] = (uint8_t)(i * 7 + i / 251);
   std::vector<uint8_t> out(4096 + 5000 + 4096 + 2);
-  for (uint32_t length : {1024u, 1025u, 3000u, 5000u})
+  for (uint32_t length : {1u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 1024u, 1025u, 3000u, 5000u})
     for (size_t source = 0; source < 4096; source += 1021)
       for (int ahead = -2; ahead <= 66; ++ahead) {
         // Destination address minus source address is ahead, modulo 4096.
