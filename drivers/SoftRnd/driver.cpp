@@ -130,8 +130,8 @@ int init(const cvDriver_Info* info) {
   g_device.Window = static_cast<cvWindow*>(info->Window);
   g_device.FixedWidth = mode->Width;
   g_device.FixedHeight = mode->Height;
-  g_device.FrameBuffer = Frame{};
   g_queue.Discard();
+  g_device.FrameBuffer = Frame{};
   g_queue.SetThreads(threadCount());
   fitFrameToWindow();
   g_device.Open = true;

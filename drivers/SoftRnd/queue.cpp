@@ -313,6 +313,7 @@ void SceneQueue::Clear(Frame& frame, int32_t left, int32_t top, int32_t right, i
   // Handed over at once: the workers wipe the frame while the program
   // computes the scene.
   P->HandOver();
+  if (P->HandedCount.load(std::memory_order_relaxed) == kMaxChunks) P->Finish();
 }
 
 void SceneQueue::Polygon(Frame& frame, const cvDriver_Vertex* vertices, int32_t count, Texture* texture,
