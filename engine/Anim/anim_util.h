@@ -79,6 +79,12 @@ inline bool IsFinite(float Value) { return std::isfinite(Value); }
 // True when the keys' times are finite and strictly ascending.
 bool TimesAscend(const cvTKArray* Array);
 
+// True when a key at Time may not follow one at Previous: closer than the
+// spacing keys keep, or not after it at all. At large times the spacing is
+// below a float's step, so Time - spacing can equal Time; the second test
+// keeps equal times out, which every reader refuses.
+inline bool TooClose(float Previous, float Time) { return !(Time > Previous) || Time - CV_TKARRAY_MIN_SPACING < Previous; }
+
 // Little-endian fields gathered in memory and written with one call.
 class ByteWriter {
  public:

@@ -333,7 +333,7 @@ int ReadKeyList(cvVFile* File, bool Rotation, bool KindGiven, int32_t Count, cvP
   // cvTKArray_Insert would.
   const int32_t n = static_cast<int32_t>(pending.size());
   for (int32_t k = 1; k < n; ++k) {
-    if (pending[k].Time - CV_TKARRAY_MIN_SPACING < pending[k - 1].Time) {
+    if (TooClose(pending[k - 1].Time, pending[k].Time)) {
       CV_ERROR(74);
       CV_ERROR(61);
       return 0;

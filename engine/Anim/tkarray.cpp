@@ -93,7 +93,7 @@ int cvTKArray_Insert(cvTKArray** Array, float Time, int32_t* Index) {
   cvTKArray* array = *Array;
   int32_t p = cvTKArray_FindIndex(array, Time);
   if (Index) *Index = p + 1;
-  if (p >= 0 && Time - CV_TKARRAY_MIN_SPACING < cvTKArray_GetTime(array, p)) {
+  if (p >= 0 && cvanim::TooClose(cvTKArray_GetTime(array, p), Time)) {
     CV_ERROR(74);
     return 0;
   }

@@ -105,7 +105,7 @@ cvTKEvents* ReadText(cvVFile* File) {
   // cvTKArray_Insert would.
   const int32_t n = static_cast<int32_t>(pending.size());
   for (int32_t i = 1; ok && i < n; ++i) {
-    if (pending[i].Time - CV_TKARRAY_MIN_SPACING < pending[i - 1].Time) {
+    if (TooClose(pending[i - 1].Time, pending[i].Time)) {
       CV_ERROR(74);
       ok = false;
     }

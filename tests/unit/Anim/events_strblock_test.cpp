@@ -108,6 +108,7 @@ TEST(TKEvents, MalformedFilesAreRefused) {
       "TKEV 0.F0\nDataSize 2\nTimeKeys 1\n4e60 0\na\n",      // time beyond float range
       "TKEV 0.F0\nDataSize 4\nTimeKeys 2\n1.000001 2\nb\n1 0\na\n",  // times too close, in either order
       "TKEV 0.F0\nDataSize 4\nTimeKeys 2\n1 0\na\n1.000001 2\nb\n",
+      "TKEV 0.F0\nDataSize 4\nTimeKeys 2\n15000 0\na\n15000 2\nb\n",  // equal times where 1e-5 is below a float's step
   };
   for (const char* t : texts) {
     Reader r{std::string(t)};

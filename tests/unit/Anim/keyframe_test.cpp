@@ -53,7 +53,10 @@ TEST(TKArray, InsertKeepsOrderAndRefusesCloseTimes) {
   EXPECT_FALSE(cvTKArray_Insert(&a, 2.000005f, &index));
   EXPECT_LOGGED(74);
   EXPECT_FALSE(cvTKArray_Insert(&a, 2.0f, &index));
-  EXPECT_EQ(cvTKArray_GetCount(a), 3);
+  ASSERT_TRUE(cvTKArray_Insert(&a, 15000.0f, &index));
+  EXPECT_FALSE(cvTKArray_Insert(&a, 15000.0f, &index));  // 15000 - 1e-5 rounds to 15000
+  EXPECT_EQ(cvTKArray_GetCount(a), 4);
+  cvTKArray_Remove(&a, 3);
   // Search: before, between, exact.
   EXPECT_EQ(cvTKArray_FindIndex(a, 0.5f), -1);
   EXPECT_EQ(cvTKArray_FindIndex(a, 2.5f), 1);
