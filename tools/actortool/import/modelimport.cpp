@@ -708,30 +708,31 @@ class Importer {
 
   // --- Motions ----------------------------------------------------------------
 
-  static aiVector3D Interpolate(const aiVectorKey* Keys, unsigned Count, double T, const aiVector3D& Rest) {
+  // The value of a key track at time T: the first key's before it, the last
+  // key's after it, and between two keys Blend(earlier, later, fraction).
+  template <typename Key, typename Value, typename BlendFn>
+  static Value Sample(const Key* Keys, unsigned Count, double T, const Value& Rest, BlendFn Blend) {
     if (Count == 0) return Rest;
     if (T <= Keys[0].mTime) return Keys[0].mValue;
     for (unsigned K = 1; K < Count; ++K)
       if (T < Keys[K].mTime) {
         const double Span = Keys[K].mTime - Keys[K - 1].mTime;
         const float F = Span > 0 ? (float)((T - Keys[K - 1].mTime) / Span) : 0.0f;
-        return Keys[K - 1].mValue + (Keys[K].mValue - Keys[K - 1].mValue) * F;
+        return Blend(Keys[K - 1].mValue, Keys[K].mValue, F);
       }
     return Keys[Count - 1].mValue;
   }
 
+  static aiVector3D Interpolate(const aiVectorKey* Keys, unsigned Count, double T, const aiVector3D& Rest) {
+    return Sample(Keys, Count, T, Rest, [](const aiVector3D& A, const aiVector3D& B, float F) { return A + (B - A) * F; });
+  }
+
   static aiQuaternion Interpolate(const aiQuatKey* Keys, unsigned Count, double T, const aiQuaternion& Rest) {
-    if (Count == 0) return Rest;
-    if (T <= Keys[0].mTime) return Keys[0].mValue;
-    for (unsigned K = 1; K < Count; ++K)
-      if (T < Keys[K].mTime) {
-        const double Span = Keys[K].mTime - Keys[K - 1].mTime;
-        const float F = Span > 0 ? (float)((T - Keys[K - 1].mTime) / Span) : 0.0f;
-        aiQuaternion Out;
-        aiQuaternion::Interpolate(Out, Keys[K - 1].mValue, Keys[K].mValue, F);
-        return Out.Normalize();
-      }
-    return Keys[Count - 1].mValue;
+    return Sample(Keys, Count, T, Rest, [](const aiQuaternion& A, const aiQuaternion& B, float F) {
+      aiQuaternion Out;
+      aiQuaternion::Interpolate(Out, A, B, F);
+      return Out.Normalize();
+    });
   }
 
   void CheckChannel(const aiNodeAnim* C, const std::string& Motion) const {
